@@ -1,0 +1,79 @@
+// All state of one decode_stream call, grouped by the file that owns it.
+// One exists per call; it lives on the caller's stack and is never allocated.
+#pragma once
+
+#include <cstdint>
+
+#include "decoder/layer2_tables.h"
+#include "platform/platform.h"
+
+constexpr int kInputBufferSize = 8192;
+constexpr int kSubbands = 32;
+constexpr int kMaxChannels = 2;
+constexpr int kSlotsPerGranule = 3;
+constexpr int kGranulesPerFrame = 12;
+constexpr int kMatrixRows = 64;
+constexpr int kRingLength = 1024;
+constexpr int kWindowLength = 512;
+constexpr int kFramePcmValues = 2304;
+constexpr int kWavHeaderSize = 44;
+
+enum class SyncState { Seeking, SawFF };
+
+enum class FrameResult {
+  Written,      // the frame's PCM is in the file
+  CutShort,     // the input ended inside the frame: nothing written
+  WriteFailed,  // the file system refused the PCM
+  WavFull,      // the PCM would push the WAV past its 4 GiB limit
+};
+
+struct DecoderContext {
+  // stream: the caller's handles, input buffering, scanning and the stream's fields.
+  LogPane log;
+  ProgressBar bar;
+  FileHandle input;
+  FileHandle output;
+  uint8_t input_buffer[kInputBufferSize];
+  int cursor;
+  int data_end;
+  bool read_failed;  // a read after the first failed: the input ends there
+  int read_error;    // the system's number for that failure
+  SyncState sync;
+  int64_t frame_count;
+  int32_t sample_rate;
+  int32_t last_valid_sample_rate;
+  int mode_extension;
+  int channel_count;
+  bool two_channel_seen;
+  int table_id;
+  int sblimit;
+  const int32_t* nbal;
+  int32_t levels[kSubbands][16];
+  int64_t file_size;
+  int64_t bytes_read;
+  int32_t progress_threshold;
+  int progress_shift;  // sizes past 2 GiB are reported in units of 2^shift bytes
+  uint32_t start_tick;
+
+  // frame_body: side information and the current granule.
+  int bound;
+  uint32_t alloc[kMaxChannels][kSubbands];
+  const QuantClass* quant[kMaxChannels][kSubbands];
+  uint8_t scfsi[kMaxChannels][kSubbands];
+  uint8_t scf[kMaxChannels][kSubbands][3];
+  uint32_t codes[kMaxChannels][kSubbands][kSlotsPerGranule];
+  double granule_samples[kSubbands][kMaxChannels][kSlotsPerGranule];
+
+  // synthesis: matrixing, the three histories and the frame's PCM.
+  double cos_matrix[kMatrixRows][kSubbands];
+  double mono_ring[kRingLength];
+  double channel_rings[kMaxChannels][kRingLength];
+  int v_offset;
+  double window_work[kWindowLength];
+  int16_t pcm_out[kFramePcmValues];
+  int pcm_count;
+
+  // wav_writer: what has gone into the output file.
+  int64_t bytes_written;
+  int write_error;
+};

@@ -1,0 +1,27 @@
+// Constant tables for the body of a Layer II frame (ISO/IEC 11172-3, Annex B).
+#pragma once
+
+#include <cstdint>
+
+struct AllocTable {
+  int32_t rows;
+  const int32_t* nbal;          // width of each subband's allocation code
+  const int32_t (*levels)[16];  // quantization levels per allocation code; 0 = silent
+};
+
+struct QuantClass {
+  uint32_t levels;
+  double c;
+  double d;
+  uint8_t grouped;
+  int32_t bits;
+};
+
+constexpr int kQuantClassCount = 17;
+
+extern const AllocTable alloc_high;  // 30 rows, Table B.2b (first 27 rows: B.2a)
+extern const AllocTable alloc_low;   // 12 rows, Table B.2d (first 8 rows: B.2c)
+extern const QuantClass quant_classes[kQuantClassCount];
+extern const double ScaleFactorTable[64];
+
+const QuantClass* find_quant_class(uint32_t levels);

@@ -1,0 +1,35 @@
+// The 44-byte WAV header, the closing statistics and the output's failure paths.
+#pragma once
+
+#include <cstdint>
+
+#include "decoder/decoder_context.h"
+
+// A RIFF size field is 32 bits: no WAV file grows past this many bytes.
+constexpr int64_t kLargestWavFile = 0xFFFFFFFFll;
+
+struct WavFields {
+  uint32_t riff_size;
+  uint16_t channels;
+  uint32_t sample_rate;
+  uint32_t data_size;
+};
+
+// The header's 44 bytes, little-endian.
+void encode_wav_header(const WavFields& fields, uint8_t out[kWavHeaderSize]);
+
+// Leaves room for the header; PCM goes in behind it.
+void reserve_wav_header(DecoderContext& ctx);
+bool wav_has_room_for(const DecoderContext& ctx, uint32_t more_bytes);
+
+// End of input: header from the file's real size, then the closing lines.
+// Returns 0, or -1 when the header can't be written or a read had failed.
+int finish_stream(DecoderContext& ctx);
+// A frame's PCM write failed: says so, leaves a header that matches what the
+// file holds, returns -1.
+int abandon_after_write_failure(DecoderContext& ctx);
+// The next frame would not fit in a WAV file: says so, keeps what fits, returns -1.
+int abandon_at_wav_limit(DecoderContext& ctx);
+
+// Formats a 64-bit count for a log line (the Win32 formatter has no 64-bit %d).
+const char* format_count(int64_t value, char (&text)[24]);

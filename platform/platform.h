@@ -1,0 +1,54 @@
+// The few operating-system services the decoder and the per-file entry use.
+// On Windows they are thin wrappers over Win32; elsewhere our own equivalents.
+// Nothing outside platform/ and the Windows program touches the system directly.
+#pragma once
+
+#include <cstdint>
+
+// A Win32 HANDLE on Windows, a file descriptor elsewhere.
+typedef intptr_t FileHandle;
+constexpr FileHandle kNoFile = -1;
+
+// The two windows the decoder reports to. On Windows these are the HWNDs of
+// the log pane and the progress bar; elsewhere they point at the sinks in
+// platform/report_sinks.h. A null pane or bar means: write nothing, send nothing.
+struct LogPaneWindow;
+struct ProgressBarWindow;
+typedef LogPaneWindow* LogPane;
+typedef ProgressBarWindow* ProgressBar;
+
+// Longest line a log call formats, the Win32 formatter's own limit.
+constexpr int kLogLineLimit = 1024;
+
+// Source: must exist, read only, others may go on reading and writing it.
+bool file_open_read(const char* path, FileHandle* file);
+// Destination: created or emptied, write only, others may read it meanwhile.
+bool file_create_write(const char* path, FileHandle* file);
+// Reads up to `wanted` bytes; *got is 0 at the end of the file.
+bool file_read(FileHandle file, void* buffer, uint32_t wanted, uint32_t* got);
+// Writes all `count` bytes or fails; *written tells how many made it.
+bool file_write(FileHandle file, const void* buffer, uint32_t count, uint32_t* written);
+bool file_seek(FileHandle file, int64_t position);
+// The file's size in bytes, or -1 when it can't be had.
+int64_t file_size(FileHandle file);
+void file_close(FileHandle file);
+
+// The system's number for the last failure of a call above.
+int last_error();
+// Milliseconds from an arbitrary start; wraps like the Win32 tick counter.
+uint32_t tick_count();
+
+// Formats one line (at most kLogLineLimit characters) and appends it to the pane.
+void log_line(LogPane pane, const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 2, 3)))
+#endif
+    ;
+
+// Sends a progress report; the bar's reply is the byte count at which it
+// wants the next one. A null bar answers 0.
+int32_t progress_report(ProgressBar bar, uint32_t bytes_done, int32_t total_bytes);
+
+// True for the characters that end a folder name in a path ('/' everywhere;
+// also '\' and ':' on Windows).
+bool is_path_separator(char c);

@@ -1,0 +1,115 @@
+// POSIX equivalents of the Win32 services in platform.h.
+#include "platform/platform.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/report_sinks.h"
+
+namespace {
+
+int as_fd(FileHandle file) { return static_cast<int>(file); }
+
+}  // namespace
+
+bool file_open_read(const char* path, FileHandle* file) {
+  int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  // open() happily opens a directory; a source must be a file we can read.
+  struct stat info;
+  if (fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+    close(fd);
+    errno = EISDIR;
+    return false;
+  }
+  *file = fd;
+  return true;
+}
+
+bool file_create_write(const char* path, FileHandle* file) {
+  int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  *file = fd;
+  return true;
+}
+
+bool file_read(FileHandle file, void* buffer, uint32_t wanted, uint32_t* got) {
+  for (;;) {
+    ssize_t n = read(as_fd(file), buffer, wanted);
+    if (n >= 0) {
+      *got = static_cast<uint32_t>(n);
+      errno = 0;
+      return true;
+    }
+    if (errno != EINTR) {
+      *got = 0;
+      return false;
+    }
+  }
+}
+
+bool file_write(FileHandle file, const void* buffer, uint32_t count, uint32_t* written) {
+  // write() may stop short (a full disk answers with a short count first);
+  // like WriteFile on a disk file, this writes everything or fails.
+  const char* bytes = static_cast<const char*>(buffer);
+  uint32_t done = 0;
+  while (done < count) {
+    ssize_t n = write(as_fd(file), bytes + done, count - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      *written = done;
+      return false;
+    }
+    if (n == 0) {
+      errno = ENOSPC;
+      *written = done;
+      return false;
+    }
+    done += static_cast<uint32_t>(n);
+  }
+  *written = done;
+  return true;
+}
+
+bool file_seek(FileHandle file, int64_t position) {
+  return lseek(as_fd(file), static_cast<off_t>(position), SEEK_SET) >= 0;
+}
+
+int64_t file_size(FileHandle file) {
+  struct stat info;
+  if (fstat(as_fd(file), &info) != 0) return -1;
+  return static_cast<int64_t>(info.st_size);
+}
+
+void file_close(FileHandle file) { close(as_fd(file)); }
+
+int last_error() { return errno; }
+
+uint32_t tick_count() {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  uint64_t ms = static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+  return static_cast<uint32_t>(ms);
+}
+
+void log_line(LogPane pane, const char* format, ...) {
+  if (pane == nullptr) return;
+  char line[kLogLineLimit + 1];
+  va_list args;
+  va_start(args, format);
+  vsnprintf(line, sizeof line, format, args);
+  va_end(args);
+  pane->append(pane->context, line);
+}
+
+int32_t progress_report(ProgressBar bar, uint32_t bytes_done, int32_t total_bytes) {
+  if (bar == nullptr) return 0;
+  return bar->report(bar->context, bytes_done, total_bytes);
+}
+
+bool is_path_separator(char c) { return c == '/'; }

@@ -1,0 +1,77 @@
+// The Win32 services behind platform.h, called exactly as the program needs them.
+#include "platform/platform.h"
+
+#include <windows.h>
+
+#include <cstdarg>
+
+namespace {
+
+HANDLE as_handle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
+HWND as_window(void* window) { return static_cast<HWND>(window); }
+
+}  // namespace
+
+bool file_open_read(const char* path, FileHandle* file) {
+  HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  *file = reinterpret_cast<FileHandle>(h);
+  return true;
+}
+
+bool file_create_write(const char* path, FileHandle* file) {
+  HANDLE h = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  *file = reinterpret_cast<FileHandle>(h);
+  return true;
+}
+
+bool file_read(FileHandle file, void* buffer, uint32_t wanted, uint32_t* got) {
+  DWORD n = 0;
+  BOOL ok = ReadFile(as_handle(file), buffer, wanted, &n, nullptr);
+  *got = ok ? n : 0;
+  return ok != FALSE;
+}
+
+bool file_write(FileHandle file, const void* buffer, uint32_t count, uint32_t* written) {
+  DWORD n = 0;
+  BOOL ok = WriteFile(as_handle(file), buffer, count, &n, nullptr);
+  *written = n;
+  return ok != FALSE;
+}
+
+bool file_seek(FileHandle file, int64_t position) {
+  LONG high = static_cast<LONG>(position >> 32);
+  DWORD low = SetFilePointer(as_handle(file), static_cast<LONG>(position & 0xFFFFFFFF), &high, FILE_BEGIN);
+  return !(low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR);
+}
+
+int64_t file_size(FileHandle file) {
+  DWORD high = 0;
+  DWORD low = GetFileSize(as_handle(file), &high);
+  if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return -1;
+  return (static_cast<int64_t>(high) << 32) | low;
+}
+
+void file_close(FileHandle file) { CloseHandle(as_handle(file)); }
+
+int last_error() { return static_cast<int>(GetLastError()); }
+
+uint32_t tick_count() { return GetTickCount(); }
+
+void log_line(LogPane pane, const char* format, ...) {
+  if (pane == nullptr) return;
+  char line[kLogLineLimit + 1];
+  va_list args;
+  va_start(args, format);
+  wvsprintfA(line, format, args);
+  va_end(args);
+  SendMessageA(as_window(pane), EM_REPLACESEL, 0, reinterpret_cast<LPARAM>(line));
+}
+
+int32_t progress_report(ProgressBar bar, uint32_t bytes_done, int32_t total_bytes) {
+  if (bar == nullptr) return 0;
+  return static_cast<int32_t>(SendMessageA(as_window(bar), WM_USER, bytes_done, total_bytes));
+}
+
+bool is_path_separator(char c) { return c == '\\' || c == '/' || c == ':'; }
