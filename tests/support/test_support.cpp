@@ -1,0 +1,86 @@
+#include "tests/support/test_support.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "decoder/stream.h"
+
+ScratchDir::ScratchDir() {
+  const char* base = getenv("TMPDIR");
+  std::string pattern = std::string(base && *base ? base : "/tmp") + "/sondrik-test-XXXXXX";
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  if (mkdtemp(name.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = name.data();
+}
+
+ScratchDir::~ScratchDir() {
+  std::string command = "chmod -R u+rwx '" + path_ + "' 2>/dev/null; rm -rf '" + path_ + "'";
+  if (system(command.c_str()) != 0) fprintf(stderr, "could not remove %s\n", path_.c_str());
+}
+
+CapturedLog::CapturedLog() {
+  pane.context = this;
+  pane.append = [](void* context, const char* line) { static_cast<CapturedLog*>(context)->lines.push_back(line); };
+}
+
+std::string CapturedLog::all() const {
+  std::string text;
+  for (const auto& line : lines) text += line;
+  return text;
+}
+
+RecordedProgress::RecordedProgress() {
+  bar.context = this;
+  bar.report = [](void* context, uint32_t done, int32_t total) -> int32_t {
+    auto* self = static_cast<RecordedProgress*>(context);
+    self->reports.push_back({done, total});
+    if (self->answer != nullptr) return self->answer(done, total);
+    return static_cast<int32_t>(done);
+  };
+}
+
+std::string test_data(const std::string& relative) { return std::string(SONDRIK_TEST_DATA) + "/" + relative; }
+
+std::vector<uint8_t> read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+bool file_exists(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0;
+}
+
+std::string sha256_of_file(const std::string& path) {
+  std::string command = "sha256sum '" + path + "'";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return "";
+  char hash[65] = {0};
+  size_t n = fread(hash, 1, 64, pipe);
+  pclose(pipe);
+  return std::string(hash, n);
+}
+
+int decode_file(const std::string& input, const std::string& output, LogPane log, ProgressBar bar) {
+  int in = open(input.c_str(), O_RDONLY);
+  int out = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (in < 0 || out < 0) throw std::runtime_error("cannot open " + input + " or " + output);
+  int result = decode_stream(log, out, in, bar);
+  close(in);
+  close(out);
+  return result;
+}

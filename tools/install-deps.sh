@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs the Debian packages a task needs, only those missing.
+#   install-deps.sh build   compiler and CMake, and what makes the sample stream
+#   install-deps.sh test    everything the test suites drive
+set -euo pipefail
+
+build_packages=(cmake g++ make twolame sox)
+test_packages=("${build_packages[@]}" libgtest-dev ffmpeg mpg123 libsox-fmt-all clang libclang-rt-14-dev
+               g++-mingw-w64-i686 mingw-w64-tools wine wine32:i386 xvfb imagemagick binutils-mingw-w64-i686)
+
+case "${1:-build}" in
+  build) wanted=("${build_packages[@]}") ;;
+  test) wanted=("${test_packages[@]}") ;;
+  *) echo "usage: $0 build|test" >&2; exit 2 ;;
+esac
+
+missing=()
+for package in "${wanted[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "missing packages: ${missing[*]} (run as root to install them)" >&2
+  exit 1
+fi
+for package in "${missing[@]}"; do
+  case "$package" in *:i386) dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386 ;; esac
+done
+echo "installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
