@@ -1,0 +1,72 @@
+// The 44-byte header written over the reserved gap at the end of a conversion.
+#include <gtest/gtest.h>
+
+#include "tests/support/stream_builder.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+uint32_t u32(const Bytes& b, size_t at) { return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t(b[at + 3]) << 24; }
+uint32_t u16(const Bytes& b, size_t at) { return b[at] | b[at + 1] << 8; }
+
+struct Header {
+  uint32_t riff_size, channels, sample_rate, byte_rate, block_align, data_size;
+};
+
+Header convert_and_read_header(const Bytes& stream, std::string* statistics = nullptr) {
+  ScratchDir dir;
+  write_file(dir.file("in.mp2"), stream);
+  CapturedLog log;
+  EXPECT_EQ(decode_file(dir.file("in.mp2"), dir.file("out.wav"), &log.pane, nullptr), 0);
+  Bytes wav = read_file(dir.file("out.wav"));
+  EXPECT_EQ(std::string(wav.begin(), wav.begin() + 4), "RIFF");
+  EXPECT_EQ(std::string(wav.begin() + 8, wav.begin() + 16), "WAVEfmt ");
+  EXPECT_EQ(u32(wav, 16), 16u);
+  EXPECT_EQ(u16(wav, 20), 1u);
+  EXPECT_EQ(u16(wav, 34), 16u);
+  EXPECT_EQ(std::string(wav.begin() + 36, wav.begin() + 40), "data");
+  EXPECT_EQ(u32(wav, 40) + 44, wav.size());
+  if (statistics) *statistics = log.lines.back();
+  return Header{u32(wav, 4), u16(wav, 22), u32(wav, 24), u32(wav, 28), u16(wav, 32), u32(wav, 40)};
+}
+
+TEST(WavHeader, MonoFramesAt44100) {
+  std::string statistics;
+  Header h = convert_and_read_header(repeat(silent_frame(rate_byte(4, 0), 3, 11), 100), &statistics);
+  EXPECT_EQ(h.riff_size, 230436u);
+  EXPECT_EQ(h.channels, 1u);
+  EXPECT_EQ(h.sample_rate, 44100u);
+  EXPECT_EQ(h.byte_rate, 88200u);
+  EXPECT_EQ(h.block_align, 2u);
+  EXPECT_EQ(h.data_size, 230400u);
+  EXPECT_EQ(statistics, "100 frames est 230400,  230400 written 230400 datasize\r\n");
+}
+
+TEST(WavHeader, StereoFramesAt48000) {
+  std::string statistics;
+  Header h = convert_and_read_header(repeat(stereo_frame_48k(), 10), &statistics);
+  EXPECT_EQ(h.riff_size, 46116u);
+  EXPECT_EQ(h.channels, 2u);
+  EXPECT_EQ(h.byte_rate, 192000u);
+  EXPECT_EQ(h.block_align, 4u);
+  EXPECT_EQ(h.data_size, 46080u);
+  EXPECT_EQ(statistics, "10 frames est 46080,  46080 written 46080 datasize\r\n");
+}
+
+TEST(WavHeader, OneTwoChannelFrameMakesTheWholeFileStereo) {
+  // From the first stereo frame on, mono frames are written into both channels.
+  Header h = convert_and_read_header(repeat(stereo_frame_48k(), 2) + repeat(mono_frame_48k(), 3));
+  EXPECT_EQ(h.channels, 2u);
+  EXPECT_EQ(h.data_size, 5u * 4608u);
+}
+
+TEST(WavHeader, NeverDeclaresZeroHertz) {
+  // The reserved sampling-frequency index reads as 0 Hz: the header keeps the
+  // stream's last real rate, or 44100 when there never was one.
+  Bytes reserved = silent_frame(rate_byte(4, 3), 3, 11);
+  EXPECT_EQ(convert_and_read_header(mono_frame_48k() + reserved).sample_rate, 48000u);
+  EXPECT_EQ(convert_and_read_header(reserved).sample_rate, 44100u);
+  EXPECT_EQ(convert_and_read_header(Bytes(100, 0)).sample_rate, 44100u);
+}
+
+}  // namespace
