@@ -39,9 +39,9 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
 
-  LogPaneWindow log = make_stdout_log();
   TerminalBar terminal_bar;
   ProgressBarWindow bar = make_terminal_bar(&terminal_bar);
+  LogPaneWindow log = make_stdout_log(&terminal_bar);
   current_log_pane = &log;
   current_progress_bar = isatty(STDERR_FILENO) ? &bar : nullptr;
 

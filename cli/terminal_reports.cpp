@@ -9,7 +9,9 @@ namespace {
 
 constexpr int kLabelColumns = 8;  // " 100% [" and "]"
 
-void append_to_stdout(void*, const char* line) {
+void append_to_stdout(void* context, const char* line) {
+  // A line printed while the bar is drawn would land on the bar's own line.
+  if (context != nullptr) clear_terminal_bar(static_cast<TerminalBar*>(context));
   size_t length = strlen(line);
   if (length >= 2 && line[length - 2] == '\r' && line[length - 1] == '\n') {
     fwrite(line, 1, length - 2, stdout);
@@ -49,7 +51,7 @@ int32_t report_to_terminal(void* context, uint32_t bytes_done, int32_t total_byt
 
 }  // namespace
 
-LogPaneWindow make_stdout_log() { return LogPaneWindow{append_to_stdout, nullptr}; }
+LogPaneWindow make_stdout_log(TerminalBar* bar) { return LogPaneWindow{append_to_stdout, bar}; }
 
 ProgressBarWindow make_terminal_bar(TerminalBar* bar) {
   int width = terminal_columns() - kLabelColumns - 1;
@@ -65,5 +67,4 @@ void clear_terminal_bar(TerminalBar* bar) {
   fputs("\r\033[K", stderr);
   fflush(stderr);
   bar->drawn = false;
-  bar->state.position = 0;
 }

@@ -9,8 +9,8 @@ struct TerminalBar {
   bool drawn;
 };
 
-// Log lines go to standard output with "\n" line ends.
-LogPaneWindow make_stdout_log();
+// Log lines go to standard output with "\n" line ends, clearing the bar first.
+LogPaneWindow make_stdout_log(TerminalBar* bar);
 // A bar on standard error, as wide as the terminal allows.
 ProgressBarWindow make_terminal_bar(TerminalBar* bar);
 // Clears the bar's line before other output follows it.
