@@ -21,17 +21,17 @@ count_ctest() {  # adds a ctest run's totals from its summary line
 run_ctest() {  # name, build dir, extra configure flags...
   local name=$1 dir=$2; shift 2
   echo "== $name"
-  if ! cmake -S . -B "$dir" "$@" >"$dir.configure.log" 2>&1 || ! cmake --build "$dir" -j2 >"$dir.build.log" 2>&1; then
-    tail -40 "$dir.configure.log" "$dir.build.log" 2>/dev/null
+  mkdir -p "$dir"
+  if ! cmake -S . -B "$dir" "$@" >"$dir/configure.log" 2>&1 || ! cmake --build "$dir" -j2 >"$dir/build.log" 2>&1; then
+    tail -40 "$dir/configure.log" "$dir/build.log" 2>/dev/null
     echo "$name: build failed"
     failed=$((failed + 1))
     return
   fi
-  ctest --test-dir "$dir" --output-on-failure -j2 2>&1 | tee "$dir.ctest.log"
-  count_ctest "$dir.ctest.log"
+  ctest --test-dir "$dir" --output-on-failure -j2 2>&1 | tee "$dir/ctest.log"
+  count_ctest "$dir/ctest.log"
 }
 
-mkdir -p build build-asan
 run_ctest "Linux build" build -DCMAKE_BUILD_TYPE=Release
 run_ctest "Sanitizer build" build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSONDRIK_SANITIZE=ON
 
