@@ -5,7 +5,7 @@
 #   reference_corpus.sh case WORKDIR NAME SONDRIK PCM_COMPARE SOURCE ENCODER ARGS
 #   reference_corpus.sh table WORKDIR
 #
-# SOURCE is RATE:CHANNELS:KIND (KIND music or loud). ENCODER is twolame,
+# SOURCE is RATE:CHANNELS:KIND (KIND music, voice or loud). ENCODER is twolame,
 # ffmpeg, or twolame-switch (a stereo stream followed by a mono one, each
 # given its own ARGS, separated by "/").
 #
@@ -36,6 +36,9 @@ make_source() {  # rate channels kind seconds leading-silence trailing-silence o
     music)
       left=(synth "$seconds" sine 110-9000 pinknoise mix sine amod 3 gain -4)
       right=(synth "$seconds" sine 523 sine amod 5 brownnoise mix whitenoise mix gain -8) ;;
+    voice)  # buzzing pitches that come and go: twolame varies the joint-stereo bound
+      left=(synth "$seconds" sawtooth 110-190 sine amod 3 gain -3)
+      right=(synth "$seconds" square 150-120 sine amod 2.3 gain -8) ;;
     loud)
       left=(synth "$seconds" square 220 sine mix 3000 gain -0.2)
       right=(synth "$seconds" sawtooth 147 gain -0.5) ;;
@@ -57,7 +60,14 @@ twolame_encode() {  # source output args...
   local log
   # shellcheck disable=SC2068
   log=$(twolame --talkativity 2 $@ "$source" "$output" 2>&1) || { echo "$log" >&2; return 1; }
-  tr '\r' '\n' <<<"$log" | sed -n 's|^Encoding frame: \([0-9]*\)/\([0-9]*\).*|\2|p' | tail -1
+  local frames
+  frames=$(tr '\r' '\n' <<<"$log" | sed -n 's|^Encoding frame: \([0-9]*\)/\([0-9]*\).*|\2|p' | tail -1)
+  [ -n "$frames" ] || { echo "twolame did not say how many frames it wrote" >&2; return 1; }
+  echo "$frames"
+}
+
+short() {  # "shift S max M rms R ..." -> "M / R / S"
+  sed -E 's/^shift (-?[0-9]+) max ([0-9]+) rms ([0-9.]+).*/\2 \/ \3 \/ \1/' <<<"$1"
 }
 
 run_case() {
@@ -98,7 +108,8 @@ run_case() {
   local failed=0
   local probed
   probed=$(ffprobe -v error -count_frames -select_streams a:0 -show_entries stream=nb_read_frames -of csv=p=0 "$mp2")
-  [ -n "$encoder_frames" ] || encoder_frames=$probed
+  # ffmpeg's encoder doesn't say; its count is ffprobe's.
+  [ "$encoder" = ffmpeg ] && encoder_frames=$probed
 
   local log stats
   log=$("$sondrik" "$mp2" 2>&1) || { echo "$log"; echo "FAIL: sondrik failed"; failed=1; }
@@ -133,9 +144,6 @@ run_case() {
     echo "ffmpeg: $ffmpeg_result"
   fi
 
-  short() {  # "shift S max M rms R ..." -> "M / R / S"
-    sed -E 's/^shift (-?[0-9]+) max ([0-9]+) rms ([0-9.]+).*/\2 \/ \3 \/ \1/' <<<"$1"
-  }
   printf '%-34s %6s  %-22s  %-22s%s\n' "$name" "$frames" "$(short "$mpg123_result")" "$(short "$ffmpeg_result")" \
     "$([ $failed -eq 0 ] || echo '  FAILED')" >"$dir/rows/$name.txt"
   cat "$dir/rows/$name.txt"
