@@ -54,23 +54,15 @@ TEST_F(FrameBody, DequantizeFollowsTheStatedOperationOrderToTheLastBit) {
   EXPECT_EQ(dequantize(2, three, 63), 0.666666666665 * 1.0e-20);
 }
 
-// Mono, 48 kHz at 64 kbit/s: the 27-subband table, subband 0 allocated with
-// `code`, the other 26 silent; one scale factor (scfsi 2) of `scale`.
-BitWriter mono_side_info(uint32_t code, uint32_t scale) {
-  BitWriter out;
-  out.put(code, 4).zeros(88 - 4);
-  out.put(2, 2).put(scale, 6);
-  return out;
-}
-
 TEST_F(FrameBody, GroupedCodeWordsSplitLowestFirstAndKeepThePlainQuotient) {
   struct Case {
-    uint32_t alloc_code;  // subband 3: code 1 is 3 levels, code 2 is 5 levels
+    uint32_t alloc_code;  // subband 3: codes 1, 2 and 4 are 3, 5 and 9 levels
     uint32_t width;
     uint32_t word;
     uint32_t expected[3];
   };
-  const Case cases[] = {{1, 5, 26, {2, 2, 2}}, {1, 5, 31, {1, 1, 3}}, {2, 7, 124, {4, 4, 4}}, {2, 7, 127, {2, 0, 5}}};
+  const Case cases[] = {{1, 5, 26, {2, 2, 2}},   {1, 5, 31, {1, 1, 3}},  {2, 7, 124, {4, 4, 4}},
+                        {2, 7, 127, {2, 0, 5}}, {4, 10, 728, {8, 8, 8}}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.word);
     choose(48000, 64, kSingleChannel);
@@ -88,21 +80,6 @@ TEST_F(FrameBody, GroupedCodeWordsSplitLowestFirstAndKeepThePlainQuotient) {
   }
   // The quotient 3 is past the 3 levels and still dequantizes by the formula.
   EXPECT_EQ(dequantize(3, quant_for(3), kScaleOne), 1.33333333333);
-}
-
-TEST_F(FrameBody, UngroupedCodesAreThreeReadsOfTheClassWidth) {
-  choose(48000, 64, kSingleChannel);
-  BitWriter pattern = mono_side_info(2, kScaleOne);  // subband 0, code 2: 7 levels, 3 bits
-  pattern.put(0, 3).put(7, 3).put(4, 3);
-  feed(pattern);
-  read_side_info(*ctx, kSingleChannel, 0);
-  decode_granule(*ctx, 0);
-  expect_marker_next();
-  const QuantClass& seven = quant_for(7);
-  EXPECT_EQ(ctx->granule_samples[0][0][0], dequantize(0, seven, kScaleOne));
-  EXPECT_EQ(ctx->granule_samples[0][0][1], dequantize(7, seven, kScaleOne));
-  EXPECT_EQ(ctx->granule_samples[0][0][2], dequantize(4, seven, kScaleOne));
-  EXPECT_EQ(ctx->granule_samples[1][0][0], 0.0);  // silent subband
 }
 
 TEST_F(FrameBody, ScfsiAssignsTheScaleFactorsReadToTheThreeParts) {
