@@ -31,6 +31,8 @@ corpus_file(tl_32k_dual_192k 32000:2:music twolame "-m d -b 192")
 corpus_file(tl_32k_mono_64k 32000:1:music twolame "-m m -b 64")
 # Joint-stereo bounds 8, 12 and 16 next to stereo frames.
 corpus_file(tl_48k_jstereo_192k_voice 48000:2:voice twolame "-m j -b 192")
+# Stereo and joint-stereo frames from the start: ffmpeg's reader skips two.
+corpus_file(tl_48k_jstereo_224k_voice 48000:2:voice twolame "-m j -b 224")
 # Low-rate tables: 8 subbands at 48 and 44.1 kHz, 12 at 32 kHz.
 corpus_file(tl_48k_jstereo_64k 48000:2:music twolame "-m j -b 64")
 corpus_file(tl_44k_jstereo_64k_pad 44100:2:music twolame "-m j -b 64 -d")

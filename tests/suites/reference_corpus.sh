@@ -9,11 +9,12 @@
 # ffmpeg, or twolame-switch (a stereo stream followed by a mono one, each
 # given its own ARGS, separated by "/").
 #
-# Checks: sondrik finds as many frames as the encoder wrote and ffprobe counts;
-# the statistics line agrees with the file (frames x channels x 2304 = bytes
-# written = data size); every sample is within 2 LSB of `mpg123 -w` and of
-# ffmpeg's floating-point decoder rounded to 16 bits, after aligning each by
-# the best shift of at most two frames. Exits 77 when a tool is missing.
+# Checks: sondrik finds as many frames as the encoder wrote (twolame's count,
+# or ffprobe's for ffmpeg's encoder); the statistics line agrees with the file
+# (frames x channels x 2304 = bytes written = data size); every sample is
+# within 2 LSB of `mpg123 -w` and of ffmpeg's floating-point decoder rounded
+# to 16 bits, after aligning each by the best shift of at most two frames.
+# Exits 77 when a tool is missing.
 set -uo pipefail
 
 tolerance=2
@@ -120,10 +121,15 @@ run_case() {
   local wav_size
   wav_size=$(stat -c %s "$wav" 2>/dev/null || echo 0)
   echo "$stats"
-  if [ "$frames" != "$encoder_frames" ] || [ "$frames" != "$probed" ]; then
-    echo "FAIL: sondrik found ${frames:-no} frames, the encoder wrote $encoder_frames, ffprobe counts $probed"
+  if [ "$frames" != "$encoder_frames" ]; then
+    echo "FAIL: sondrik found ${frames:-no} frames, the encoder wrote $encoder_frames"
     failed=1
   fi
+  # ffmpeg's reader takes the first frames of a stream whose mode changes
+  # right away for junk: then its count, and its output, start that many
+  # frames late.
+  local skipped=$((encoder_frames - probed))
+  [ "$skipped" -eq 0 ] || echo "ffprobe counts $probed frames: ffmpeg's reader skips the first $skipped"
   local expected=$((${frames:-0} * channels * 2304))
   if [ "$estimate" != "$expected" ] || [ "$written" != "$expected" ] || [ "$datasize" != "$expected" ] ||
      [ "$wav_size" != $((expected + 44)) ]; then
@@ -142,6 +148,10 @@ run_case() {
     ffmpeg -v error -y -c:a mp2float -i "$mp2" -c:a pcm_s16le "$work/ffmpeg.wav" || { echo "FAIL: ffmpeg failed"; failed=1; }
     ffmpeg_result=$("$compare" "$wav" "$work/ffmpeg.wav" "$max_shift" "$tolerance") || failed=1
     echo "ffmpeg: $ffmpeg_result"
+    if [ "$skipped" -ne 0 ] && [[ "$ffmpeg_result" != "shift $((-skipped * 1152)) "* ]]; then
+      echo "FAIL: ffmpeg's output should start $skipped frames late"
+      failed=1
+    fi
   fi
 
   printf '%-34s %6s  %-22s  %-22s%s\n' "$name" "$frames" "$(short "$mpg123_result")" "$(short "$ffmpeg_result")" \

@@ -5,7 +5,7 @@
 // References may start a few samples (a decoder delay) or whole frames (frames
 // they drop) apart from us, so the reference is aligned by the shift, within
 // +-MAX_SHIFT sample frames, that fits best. Every overlapping sample is then
-// compared; prints one line with the shift, the largest and the RMS difference
+// compared, except the first 512 of a reference that starts late; prints one line with the shift, the largest and the RMS difference
 // in LSB and how many samples each side has. Exits 0 when the largest
 // difference is at most TOLERANCE and every sample of ours but those the shift
 // leaves out has a partner, 1 when not, 2 when a file can't be read.
@@ -20,6 +20,9 @@
 #include <vector>
 
 namespace {
+
+// The synthesis window reaches this many slots of 32 samples back.
+constexpr long kWindowSlots = 16;
 
 struct Pcm {
   int channels = 0;
@@ -130,13 +133,20 @@ int main(int argc, char** argv) {
     return 1;
   }
   const long shift = best_shift(ours, reference, max_shift);
-  const Difference d = compare(ours, reference, shift, 0, ours.frames());
+  // A reference that starts late skipped our first frames and began decoding
+  // with an empty filter history: until the window's sixteen slots have
+  // passed, its output can't be ours.
+  const long late = shift < 0 ? -shift : 0;
+  const long settling = late > 0 ? kWindowSlots * 32 : 0;
+  const Difference d = compare(ours, reference, shift, late + settling, ours.frames());
   const double rms = d.compared ? std::sqrt(d.sum_of_squares / static_cast<double>(d.compared)) : 0.0;
-  printf("shift %ld max %d rms %.4f compared %ld ours %ld reference %ld\n", shift, d.largest, rms, d.compared,
+  printf("shift %ld max %d rms %.4f compared %ld ours %ld reference %ld", shift, d.largest, rms, d.compared,
          ours.frames(), reference.frames());
+  if (settling > 0) printf(" (the reference starts %ld late; its first %ld not compared)", late, settling);
+  printf("\n");
   // Only the shift may leave our samples unpaired; more means the reference
   // decoded fewer frames.
-  const long paired_frames = ours.frames() - std::labs(shift);
+  const long paired_frames = ours.frames() - std::labs(shift) - settling;
   if (d.compared == 0 || d.compared < paired_frames * ours.channels) {
     printf("only %ld of our samples have a partner\n", d.compared);
     return 1;
