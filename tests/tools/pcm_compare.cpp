@@ -5,10 +5,11 @@
 // References may start a few samples (a decoder delay) or whole frames (frames
 // they drop) apart from us, so the reference is aligned by the shift, within
 // +-MAX_SHIFT sample frames, that fits best. Every overlapping sample is then
-// compared, except the first 512 of a reference that starts late; prints one line with the shift, the largest and the RMS difference
-// in LSB and how many samples each side has. Exits 0 when the largest
-// difference is at most TOLERANCE and every sample of ours but those the shift
-// leaves out has a partner, 1 when not, 2 when a file can't be read.
+// compared, except the first 512 of a reference that starts late. Prints one
+// line: the shift, the largest and the RMS difference in LSB, and how many
+// samples each side has. Exits 0 when the largest difference is at most
+// TOLERANCE and only the shift leaves samples of either side unpaired, 1 when
+// not, 2 when a file can't be read.
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -144,11 +145,11 @@ int main(int argc, char** argv) {
          ours.frames(), reference.frames());
   if (settling > 0) printf(" (the reference starts %ld late; its first %ld not compared)", late, settling);
   printf("\n");
-  // Only the shift may leave our samples unpaired; more means the reference
-  // decoded fewer frames.
+  // Only the shift may leave samples unpaired, on either side: more means one
+  // decoder wrote frames the other did not.
   const long paired_frames = ours.frames() - std::labs(shift) - settling;
-  if (d.compared == 0 || d.compared < paired_frames * ours.channels) {
-    printf("only %ld of our samples have a partner\n", d.compared);
+  if (d.compared == 0 || d.compared < paired_frames * ours.channels || reference.frames() != ours.frames() + shift) {
+    printf("lengths differ by more than the shift: %ld of our samples have a partner\n", d.compared);
     return 1;
   }
   return d.largest <= tolerance ? 0 : 1;
