@@ -29,7 +29,8 @@ table() {
 
 # A few seconds with something in every subband: a sweep, a tremolo tone and
 # noise; the right channel differs so that stereo coding has work to do.
-# "loud" drives the decoder's output past full scale.
+# "loud" drives the decoder's output past full scale. The noise is the same
+# on every run (-R), so the table of differences is too.
 make_source() {  # rate channels kind seconds leading-silence trailing-silence out
   local rate=$1 channels=$2 kind=$3 seconds=$4 lead=$5 trail=$6 out=$7
   local left right
@@ -45,11 +46,11 @@ make_source() {  # rate channels kind seconds leading-silence trailing-silence o
       right=(synth "$seconds" sawtooth 147 gain -0.5) ;;
     *) echo "unknown signal $kind" >&2; return 1 ;;
   esac
-  sox -q -n -r "$rate" -c 1 -b 16 "$out.l.wav" "${left[@]}" pad "$lead" "$trail" || return 1
+  sox -q -R -n -r "$rate" -c 1 -b 16 "$out.l.wav" "${left[@]}" pad "$lead" "$trail" || return 1
   if [ "$channels" -eq 1 ]; then
     mv "$out.l.wav" "$out"
   else
-    sox -q -n -r "$rate" -c 1 -b 16 "$out.r.wav" "${right[@]}" pad "$lead" "$trail" || return 1
+    sox -q -R -n -r "$rate" -c 1 -b 16 "$out.r.wav" "${right[@]}" pad "$lead" "$trail" || return 1
     sox -q -M "$out.l.wav" "$out.r.wav" "$out" || return 1
     rm -f "$out.l.wav" "$out.r.wav"
   fi
