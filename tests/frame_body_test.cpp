@@ -1,0 +1,214 @@
+// Side information, grouped codes and dequantization, fed bit patterns built
+// in memory. A marker after each pattern proves how many bits were read.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "decoder/bit_reader.h"
+#include "decoder/frame_body.h"
+#include "decoder/stream.h"
+#include "tests/support/bit_writer.h"
+
+namespace {
+
+constexpr uint32_t kMarker = 0xB3C5;
+constexpr int kScaleOne = 3;  // ScaleFactorTable index of 1.0
+constexpr int kScaleTwo = 0;  // index of 2.0
+
+class FrameBody : public ::testing::Test {
+ protected:
+  std::unique_ptr<DecoderContext> ctx = std::make_unique<DecoderContext>();
+  std::vector<uint8_t> bytes;
+
+  // The stream's table as a first frame of this rate, bit rate and mode picks it.
+  void choose(int32_t sample_rate, int32_t kbps, FrameMode mode) {
+    ctx->sample_rate = sample_rate;
+    choose_alloc_table(*ctx, kbps, mode);
+    ctx->channel_count = mode == kSingleChannel ? 1 : 2;
+  }
+  // Hands the pattern, followed by the marker, to the bit reader.
+  void feed(BitWriter pattern) {
+    pattern.put(kMarker, 16);
+    bytes = pattern.bytes();
+    set_bit_limit(bytes.data() + bytes.size());
+    restart_bits(bytes.data());
+  }
+  void expect_marker_next() {
+    EXPECT_EQ(read_bits(16), kMarker);
+    EXPECT_FALSE(bits_ran_out());
+  }
+  const QuantClass& quant_for(uint32_t levels) { return *find_quant_class(levels); }
+};
+
+TEST_F(FrameBody, DequantizeFollowsTheStatedOperationOrderToTheLastBit) {
+  const QuantClass& three = quant_for(3);
+  EXPECT_EQ(dequantize(0, three, kScaleOne), -0.666666666665);
+  EXPECT_EQ(dequantize(1, three, kScaleOne), 0.0);
+  EXPECT_EQ(dequantize(2, three, kScaleOne), 0.666666666665);
+  const QuantClass& widest = quant_for(65535);
+  EXPECT_EQ(dequantize(0, widest, kScaleTwo), -1.9999694819486633);
+  EXPECT_EQ(dequantize(0x8000, widest, kScaleTwo), 6.103609133672714e-05);
+  // Multiplying by C first and the scale factor last: C x scale factor
+  // first would end in ...663.
+  EXPECT_EQ(dequantize(5, quant_for(31), 1), -1.0241297109510661);
+  EXPECT_EQ(dequantize(2, three, 63), 0.666666666665 * 1.0e-20);
+}
+
+TEST_F(FrameBody, GroupedCodeWordsSplitLowestFirstAndKeepThePlainQuotient) {
+  struct Case {
+    uint32_t alloc_code;  // subband 3: codes 1, 2 and 4 are 3, 5 and 9 levels
+    uint32_t width;
+    uint32_t word;
+    uint32_t expected[3];
+  };
+  const Case cases[] = {{1, 5, 26, {2, 2, 2}},   {1, 5, 31, {1, 1, 3}},  {2, 7, 124, {4, 4, 4}},
+                        {2, 7, 127, {2, 0, 5}}, {4, 10, 728, {8, 8, 8}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.word);
+    choose(48000, 64, kSingleChannel);
+    BitWriter pattern;
+    pattern.zeros(12).put(c.alloc_code, 4).zeros(88 - 16);  // subbands 0-2, then 3
+    pattern.put(2, 2).put(kScaleOne, 6);
+    pattern.put(c.word, static_cast<int>(c.width));
+    feed(pattern);
+    read_side_info(*ctx, kSingleChannel, 0);
+    decode_granule(*ctx, 0);
+    expect_marker_next();
+    EXPECT_EQ(ctx->codes[0][3][0], c.expected[0]);
+    EXPECT_EQ(ctx->codes[0][3][1], c.expected[1]);
+    EXPECT_EQ(ctx->codes[0][3][2], c.expected[2]);
+  }
+  // The quotient 3 is past the 3 levels and still dequantizes by the formula.
+  EXPECT_EQ(dequantize(3, quant_for(3), kScaleOne), 1.33333333333);
+}
+
+TEST_F(FrameBody, ScfsiAssignsTheScaleFactorsReadToTheThreeParts) {
+  struct Case {
+    uint32_t scfsi;
+    std::vector<uint32_t> read;
+    uint8_t parts[3];
+  };
+  const Case cases[] = {
+      {0, {10, 20, 30}, {10, 20, 30}},  // one per part
+      {1, {10, 20}, {10, 10, 20}},      // granules 0-7, then 8-11
+      {2, {10}, {10, 10, 10}},          // all twelve
+      {3, {10, 20}, {10, 20, 20}},      // granules 0-3, then 4-11
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.scfsi);
+    choose(48000, 64, kSingleChannel);
+    BitWriter pattern;
+    pattern.put(1, 4).zeros(88 - 4).put(c.scfsi, 2);
+    for (uint32_t value : c.read) pattern.put(value, 6);
+    feed(pattern);
+    read_side_info(*ctx, kSingleChannel, 0);
+    expect_marker_next();
+    EXPECT_EQ(ctx->scf[0][0][0], c.parts[0]);
+    EXPECT_EQ(ctx->scf[0][0][1], c.parts[1]);
+    EXPECT_EQ(ctx->scf[0][0][2], c.parts[2]);
+  }
+}
+
+TEST_F(FrameBody, AllocationsOfZeroReadOnlyTheAllocationCodes) {
+  struct Case {
+    FrameMode mode;
+    int mode_extension;
+    int bits;
+  };
+  // 27 subbands: 11 of 4 bits, 12 of 3, 4 of 2 = 88 per channel; joint
+  // stereo with bound 4 reads subbands 0-3 twice.
+  const Case cases[] = {{kSingleChannel, 0, 88}, {kStereo, 0, 176}, {kStereo, 3, 176},
+                        {kDualChannel, 2, 176},  {kJointStereo, 0, 104}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "mode " << c.mode << " extension " << c.mode_extension);
+    choose(48000, c.mode == kSingleChannel ? 64 : 192, c.mode);
+    BitWriter pattern;
+    pattern.zeros(c.bits);
+    feed(pattern);
+    read_side_info(*ctx, c.mode, c.mode_extension);
+    for (int part = 0; part < 3; ++part) {
+      decode_granule(*ctx, part);
+      for (int sb = 0; sb < ctx->sblimit; ++sb) {
+        for (int ch = 0; ch < ctx->channel_count; ++ch) ASSERT_EQ(ctx->granule_samples[sb][ch][1], 0.0);
+      }
+    }
+    expect_marker_next();
+  }
+}
+
+TEST_F(FrameBody, JointStereoBoundIsCappedAtTheCodedSubbands) {
+  // 48 kHz joint stereo at 64 kbit/s codes 8 subbands; bounds 12 and 16 are
+  // past them, so the frame reads like stereo: 8 subbands (2 of 4 bits, 6 of
+  // 3) x 2 channels = 52 bits.
+  for (int extension : {2, 3}) {
+    choose(48000, 64, kJointStereo);
+    ASSERT_EQ(ctx->sblimit, 8);
+    BitWriter pattern;
+    pattern.zeros(52);
+    feed(pattern);
+    read_side_info(*ctx, kJointStereo, extension);
+    EXPECT_EQ(ctx->bound, 8);
+    expect_marker_next();
+  }
+  choose(48000, 64, kJointStereo);
+  BitWriter pattern;
+  pattern.zeros((4 + 4 + 3 + 3) * 2 + 4 * 3);  // bound 4: subbands 0-3 per channel, 4-7 shared
+  feed(pattern);
+  read_side_info(*ctx, kJointStereo, 0);
+  EXPECT_EQ(ctx->bound, 4);
+  expect_marker_next();
+}
+
+TEST_F(FrameBody, JointStereoReadsEachFieldInTheStatedOrder) {
+  // 27 subbands, bound 4. Subband 0: channel 0 has 3 levels, channel 1 none.
+  // Subband 1: channel 0 none, channel 1 7 levels. Subband 5 (shared): 3 levels.
+  choose(48000, 192, kJointStereo);
+  BitWriter pattern;
+  pattern.put(1, 4).put(0, 4);                // subband 0, channel 0 then 1
+  pattern.put(0, 4).put(3, 4);                // subband 1: code 3 of subbands 0-2 is 15 levels
+  pattern.zeros(4 * 4);                       // subbands 2-3, both channels
+  pattern.put(0, 4).put(1, 4).zeros(5 * 4);   // subbands 4-10, one code each
+  pattern.zeros(12 * 3 + 4 * 2);              // subbands 11-26
+  pattern.put(2, 2);                          // scfsi: subband 0 channel 0
+  pattern.put(0, 2);                          // subband 1 channel 1
+  pattern.put(2, 2).put(2, 2);                // subband 5, channels 0 and 1
+  pattern.put(kScaleOne, 6);                  // subband 0 channel 0
+  pattern.put(7, 6).put(8, 6).put(9, 6);      // subband 1 channel 1
+  pattern.put(kScaleTwo, 6).put(kScaleOne, 6);  // subband 5, channels 0 and 1
+  // One granule: subband 0 channel 0, subband 1 channel 1, subband 5 once.
+  pattern.put(26, 5);
+  pattern.put(1, 4).put(2, 4).put(14, 4);
+  pattern.put(24, 5);  // 24 = 0, 2, 2
+  feed(pattern);
+  read_side_info(*ctx, kJointStereo, 0);
+  ASSERT_EQ(ctx->bound, 4);
+  EXPECT_EQ(ctx->alloc[0][0], 3u);
+  EXPECT_EQ(ctx->alloc[1][0], 0u);
+  EXPECT_EQ(ctx->alloc[0][1], 0u);
+  EXPECT_EQ(ctx->alloc[1][1], 15u);
+  EXPECT_EQ(ctx->alloc[0][5], 3u);
+  EXPECT_EQ(ctx->alloc[1][5], 3u);
+  EXPECT_EQ(ctx->quant[1][1]->bits, 4);
+  EXPECT_EQ(ctx->scf[1][1][0], 7);
+  EXPECT_EQ(ctx->scf[1][1][2], 9);
+  EXPECT_EQ(ctx->scf[0][5][2], kScaleTwo);
+  EXPECT_EQ(ctx->scf[1][5][2], kScaleOne);
+  decode_granule(*ctx, 2);
+  expect_marker_next();
+
+  const QuantClass& three = quant_for(3);
+  EXPECT_EQ(ctx->granule_samples[0][0][0], dequantize(2, three, kScaleOne));
+  EXPECT_EQ(ctx->granule_samples[0][1][0], 0.0);
+  EXPECT_EQ(ctx->granule_samples[1][0][0], 0.0);
+  EXPECT_EQ(ctx->granule_samples[1][1][0], dequantize(1, quant_for(15), 9));
+  EXPECT_EQ(ctx->granule_samples[1][1][2], dequantize(14, quant_for(15), 9));
+  // Above the bound both channels decode the same codes, each with its own
+  // scale factor: 2.0 against 1.0 makes channel 1 exactly half of channel 0.
+  for (int j = 0; j < 3; ++j) {
+    EXPECT_NE(ctx->granule_samples[5][0][j], 0.0);
+    EXPECT_EQ(ctx->granule_samples[5][1][j], ctx->granule_samples[5][0][j] / 2);
+  }
+  EXPECT_EQ(ctx->granule_samples[5][0][0], dequantize(0, three, kScaleTwo));
+}
+
+}  // namespace
