@@ -24,7 +24,7 @@ constexpr int kSelectFilesId = 2;
 constexpr int kExitId = 3;
 constexpr int kHelpId = 4;
 constexpr DWORD kDeadlineMs = 60000;
-constexpr DWORD kConversionDeadlineMs = 300000;
+constexpr DWORD kConversionDeadlineMs = 120000;
 const char kDialogTitle[] = "Select files to convert to wav";
 const char kFinishedLine[] = "sondrik finished\r\n";
 
