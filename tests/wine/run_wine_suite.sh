@@ -232,11 +232,13 @@ else
 fi
 rm -f "$files/long/long.wav"
 
-# The raw shape "C:\My Music\a.mp2" C:\b.mp2, followed by the whole corpus.
+# The raw shape "C:\My Music\a.mp2" C:\b.mp2, then the long stream (to see
+# the list converting) and the whole corpus.
 reference_wavs "$work/ref/raw" "$files/My Music/a.mp2" "$files/b.mp2"
 reference_wavs "$work/ref/corpus" "$files/corpus"/*.mp2
-raw="\"$(win "$files/My Music/a.mp2")\" $(win "$files/b.mp2")"
-log_args=("$(win "$files/My Music/a.mp2")" "$work/ref/raw/a.mp2" "$(win "$files/b.mp2")" "$work/ref/raw/b.mp2")
+raw="\"$(win "$files/My Music/a.mp2")\" $(win "$files/b.mp2") $(win "$long")"
+log_args=("$(win "$files/My Music/a.mp2")" "$work/ref/raw/a.mp2" "$(win "$files/b.mp2")" "$work/ref/raw/b.mp2"
+          "$(win "$long")" "$work/ref/long/long.mp2")
 corpus_files=("$files/corpus"/*.mp2)
 for f in "${corpus_files[@]}"; do
   raw+=" $(win "$f")"
@@ -245,7 +247,7 @@ done
 last_corpus=${corpus_files[-1]}
 expected_log "$work/expect/several.log" "${log_args[@]}"
 screenshot_bmp="$work/screenshot.bmp"
-if ! probe several launch "@$(text_file several.txt "$raw")" wait-done status "$(win "$last_corpus")" \
+if ! probe several launch "@$(text_file several.txt "$raw")" converting wait-done status "$(win "$last_corpus")" \
   save-log "$(win "$work/several.log")" total "$(stat -c %s "$last_corpus")" bar green \
   screenshot "$(win "$screenshot_bmp")" close exit 0; then
   fail several-names-and-bar "$(probe_reason several)"
@@ -262,6 +264,8 @@ identical=0
 for f in "$files/My Music/a.mp2" "$files/b.mp2"; do
   if same_wav "$f" "$work/ref/raw"; then identical=$((identical + 1)); else different=$((different + 1)); fi
 done
+if same_wav "$long" "$work/ref/long"; then identical=$((identical + 1)); else different=$((different + 1)); fi
+rm -f "$files/long/long.wav" "$work/ref/long/long.wav"
 for f in "${corpus_files[@]}"; do
   if same_wav "$f" "$work/ref/corpus"; then identical=$((identical + 1)); else
     different=$((different + 1))
