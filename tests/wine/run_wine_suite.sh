@@ -285,10 +285,13 @@ else
   fail empty-quotes "$(probe_reason empty-quotes)"
 fi
 
-# A missing file and a name without '.' in the middle of a list.
+# A missing file, a name without '.' and a destination that can't be
+# created (a folder has its name) in the middle of a list.
 rm -f "$files/My Music/a.wav" "$files/b.wav"
 missing="$(win "$files")\\missing.mp2"
 noext="$(win "$files/dialog/noext")"
+cp "$tone" "$files/blocked.mp2"
+mkdir -p "$files/blocked.wav"
 cat >"$work/expect/failing.log.in" <<EOF
 Converting $(win "$files/My Music/a.mp2")
 @a
@@ -296,6 +299,8 @@ Converting $missing
 ERR 2 opening $missing
 Converting $noext
 ERR: source file has no '.'
+Converting $(win "$files/blocked.mp2")
+ERR 5 opening $(win "$files")\\blocked.wav
 Converting $(win "$files/b.mp2")
 @b
 sondrik finished
@@ -310,7 +315,7 @@ while IFS= read -r line; do
     *) printf '%s\r\n' "$line" ;;
   esac
 done <"$work/expect/failing.log.in" >"$work/expect/failing.log"
-raw="\"$(win "$files/My Music/a.mp2")\" $missing $noext $(win "$files/b.mp2")"
+raw="\"$(win "$files/My Music/a.mp2")\" $missing $noext $(win "$files/blocked.mp2") $(win "$files/b.mp2")"
 if ! probe failing launch "@$(text_file failing.txt "$raw")" wait-done save-log "$(win "$work/failing.log")" \
   status "$(win "$files/b.mp2")" close exit 0; then
   fail failing-file-in-the-middle "$(probe_reason failing)"
