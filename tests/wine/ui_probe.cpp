@@ -78,16 +78,18 @@ std::string text_argument(const std::string& argument) {
 }
 
 // Text of a window of another process: WM_GETTEXT is marshalled across
-// processes, GetWindowText is not.
+// processes, GetWindowText is not. A window that is gone reads as empty.
 std::string window_text(HWND window) {
   DWORD_PTR length = 0;
   if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, 30000, &length)) {
+    if (!IsWindow(window)) return std::string();
     fail("no answer to WM_GETTEXTLENGTH");
   }
   std::wstring text(length + 1, L'\0');
   DWORD_PTR copied = 0;
   if (!SendMessageTimeoutW(window, WM_GETTEXT, length + 1, reinterpret_cast<LPARAM>(&text[0]), SMTO_NORMAL,
                            30000, &copied)) {
+    if (!IsWindow(window)) return std::string();
     fail("no answer to WM_GETTEXT");
   }
   text.resize(copied);
