@@ -154,15 +154,19 @@ sox -n -r 44100 -c 1 "$signal/m44.wav" synth 2 square 220 gain -12 2>/dev/null
 encode_twolame() { twolame --quiet "$@" >/dev/null 2>&1; }
 encode_twolame -b 224 -m s "$signal/s48.wav" "$files/corpus/gen_tl_48k_stereo_224k.mp2"
 encode_twolame -b 96 -m j "$signal/s48.wav" "$files/corpus/gen_tl_48k_jstereo_96k.mp2"
-encode_twolame -b 160 -m j -e "$signal/s44.wav" "$files/corpus/gen_tl_44k_jstereo_160k_crc.mp2"
+encode_twolame -b 160 -m j -p "$signal/s44.wav" "$files/corpus/gen_tl_44k_jstereo_160k_crc.mp2"
 encode_twolame -b 192 -m d "$signal/s44.wav" "$files/corpus/gen_tl_44k_dual_192k.mp2"
 encode_twolame -b 320 -m s "$signal/s32.wav" "$files/corpus/gen_tl_32k_stereo_320k.mp2"
-encode_twolame -b 56 -m j "$signal/s32.wav" "$files/corpus/gen_tl_32k_jstereo_56k.mp2"
+encode_twolame -b 64 -m j -d "$signal/s32.wav" "$files/corpus/gen_tl_32k_jstereo_64k_pad.mp2"
 encode_twolame -b 80 -m m "$signal/m48.wav" "$files/corpus/gen_tl_48k_mono_80k.mp2"
 encode_twolame -b 160 -m m "$signal/m44.wav" "$files/corpus/gen_tl_44k_mono_160k.mp2"
 ffmpeg -v error -i "$signal/s44.wav" -c:a mp2 -b:a 128k "$files/corpus/gen_ff_44k_stereo_128k.mp2"
 ffmpeg -v error -i "$signal/m48.wav" -c:a mp2 -b:a 64k "$files/corpus/gen_ff_48k_mono_64k.mp2"
 ffmpeg -v error -i "$signal/s32.wav" -c:a mp2 -b:a 96k "$files/corpus/gen_ff_32k_stereo_96k.mp2"
+generated=$(ls "$files/corpus"/gen_*.mp2 2>/dev/null | wc -l)
+if [ "$generated" -ne 11 ]; then
+  fail corpus-encoding "only $generated of 11 streams were encoded"
+fi
 
 help_text=$(text_file help.txt "sondrik converts mp2 files (48k or 44.1k) to wav files
 The wav files will be the same mode (mono or stereo) as the mp2 file
