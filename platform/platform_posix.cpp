@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -102,8 +103,14 @@ void log_line(LogPane pane, const char* format, ...) {
   char line[kLogLineLimit + 1];
   va_list args;
   va_start(args, format);
-  vsnprintf(line, sizeof line, format, args);
+  const int length = vsnprintf(line, sizeof line, format, args);
   va_end(args);
+  // A line cut off at the limit keeps the format's "\r\n", so the next line
+  // doesn't run on from it.
+  const size_t format_length = strlen(format);
+  if (length > kLogLineLimit && format_length >= 2 && strcmp(format + format_length - 2, "\r\n") == 0) {
+    memcpy(line + kLogLineLimit - 2, "\r\n", 3);
+  }
   pane->append(pane->context, line);
 }
 

@@ -4,11 +4,20 @@
 #include <windows.h>
 
 #include <cstdarg>
+#include <cstring>
 
 namespace {
 
 HANDLE as_handle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 HWND as_window(void* window) { return static_cast<HWND>(window); }
+
+// A line the formatter cut off at its limit keeps the format's "\r\n", so
+// the next line doesn't run on from it.
+void keep_line_end(char* line, int length, const char* format) {
+  const size_t format_length = strlen(format);
+  const bool ends_line = format_length >= 2 && strcmp(format + format_length - 2, "\r\n") == 0;
+  if (ends_line && length >= kLogLineLimit - 1) memcpy(line + kLogLineLimit - 3, "\r\n", 3);
+}
 
 }  // namespace
 
@@ -64,8 +73,9 @@ void log_line(LogPane pane, const char* format, ...) {
   char line[kLogLineLimit + 1];
   va_list args;
   va_start(args, format);
-  wvsprintfA(line, format, args);
+  const int length = wvsprintfA(line, format, args);
   va_end(args);
+  keep_line_end(line, length, format);
   SendMessageA(as_window(pane), EM_REPLACESEL, 0, reinterpret_cast<LPARAM>(line));
 }
 

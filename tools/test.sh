@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs every test: the Linux build, the same tests under AddressSanitizer and
-# UndefinedBehaviorSanitizer, and the suites that drive the programs for real.
+# UndefinedBehaviorSanitizer, the suites that drive the programs for real, and
+# the Windows program under Wine.
 # Ends with one line: "tests: N passed, N failed".
 set -uo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -32,8 +33,30 @@ run_ctest() {  # name, build dir, extra configure flags...
   count_ctest "$dir/ctest.log"
 }
 
+# The Windows program, cross-built and driven for real under Wine; its WAV
+# files are compared with the Linux build's.
+run_wine_suite() {
+  local dir=build-win32
+  echo "== Windows program under Wine"
+  mkdir -p "$dir"
+  if ! cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release \
+      >"$dir/configure.log" 2>&1 || ! cmake --build "$dir" -j2 >"$dir/build.log" 2>&1; then
+    tail -40 "$dir/configure.log" "$dir/build.log" 2>/dev/null
+    echo "Windows build failed"
+    failed=$((failed + 1))
+    return
+  fi
+  bash tests/wine/run_wine_suite.sh "$dir" build "$dir/screenshot.png" 2>&1 | tee "$dir/wine.log"
+  local line
+  line=$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$dir/wine.log" | tail -1)
+  if [ -z "$line" ]; then failed=$((failed + 1)); return; fi
+  passed=$((passed + $(cut -d' ' -f1 <<<"$line")))
+  failed=$((failed + $(cut -d' ' -f3 <<<"$line")))
+}
+
 run_ctest "Linux build" build -DCMAKE_BUILD_TYPE=Release
 run_ctest "Sanitizer build" build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSONDRIK_SANITIZE=ON
+run_wine_suite
 
 echo "tests: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -1,0 +1,90 @@
+#include "shell/worker.h"
+
+#include <cstdint>
+
+#include "shell/command_line_split.h"
+#include "shell/convert.h"
+#include "shell/full_path.h"
+#include "shell/progress_bar.h"
+#include "shell/shell_state.h"
+
+namespace {
+
+// Announces one entry of a list, shows its full path and converts it. A path
+// that doesn't fit the buffer is refused and the list goes on.
+void convert_entry(const char* folder, const char* name) {
+  log_line(current_log_pane, "Converting %s\r\n", name);
+  char path[kFullPathSize];
+  if (!build_full_path(path, folder, name)) {
+    log_line(current_log_pane, "ERR: full path is longer than %d characters\r\n", kFullPathSize - 1);
+    return;
+  }
+  SetWindowTextA(status_line, path);
+  convert_file(path);
+}
+
+// Splitting a list at a time: the text may name more files than one list holds.
+void convert_command_line() {
+  CommandLineSplit split = start_command_line_split(command_line_text);
+  char* names[kFileListLimit];
+  for (int count; (count = split_command_line(split, names, kFileListLimit)) > 0;) {
+    for (int i = 0; i < count; ++i) convert_entry(nullptr, names[i]);
+  }
+}
+
+// The size in the bar's 32-bit total; past 2 GiB scaled down as the decoder
+// scales its own reports.
+int32_t size_for_report(const WIN32_FIND_DATAA& found) {
+  uint64_t size = (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+  while (size > INT32_MAX) size >>= 1;
+  return static_cast<int32_t>(size);
+}
+
+void convert_one_chosen_file(const char* path) {
+  SetWindowTextA(status_line, path);
+  log_line(current_log_pane, "Converting %s\r\n", path);
+  int32_t size = 0;
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(path, &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    size = size_for_report(found);
+    FindClose(search);
+  }
+  // Back to the start before the file is opened.
+  progress_report(current_progress_bar, 0, size);
+  convert_file(path);
+}
+
+void convert_selection() {
+  SelectionScan scan;
+  switch (start_selection_scan(selection_buffer, kSelectionBufferSize, &scan)) {
+    case SelectionShape::kEmpty:
+      break;
+    case SelectionShape::kOneFile:
+      convert_one_chosen_file(selection_buffer);
+      break;
+    case SelectionShape::kFolderAndNames: {
+      const char* names[kFileListLimit];
+      for (int count; (count = next_selection_names(scan, names, kFileListLimit)) > 0;) {
+        for (int i = 0; i < count; ++i) convert_entry(selection_buffer, names[i]);
+      }
+      break;
+    }
+  }
+  if (scan.cut_short) {
+    log_line(current_log_pane, "ERR: the selection did not fit in %d bytes, the names cut off were not converted\r\n",
+             kSelectionBufferSize);
+  }
+}
+
+}  // namespace
+
+DWORD WINAPI conversion_worker(LPVOID main_window) {
+  if (command_line_text != nullptr && command_line_text[0] != '\0') {
+    convert_command_line();
+  } else {
+    convert_selection();
+  }
+  SendMessageA(static_cast<HWND>(main_window), kConversionFinished, 0, 0);
+  return 0;
+}
