@@ -3,30 +3,21 @@
 #include <cmath>
 #include <cstring>
 
+#include "decoder/synthesis_kernels.h"
 #include "decoder/wav_writer.h"
 
-void build_cos_matrix(DecoderContext& ctx) {
-  for (int i = 0; i < kMatrixRows; ++i) {
-    for (int k = 0; k < kSubbands; ++k) {
-      const int m = (16 + i) * (2 * k + 1);
-      const double angle = static_cast<double>(m) * pi_over_64;
-      double t = std::cos(angle) * 1e9;
-      t = t >= 0 ? t + 0.5 : t - 0.5;
-      // Nine decimals, half away from zero, as an integer times 1e-9.
-      ctx.cos_matrix[i][k] = std::trunc(t) * 1e-9;
-    }
-  }
+namespace {
+
+SynthesisPath fastest_available_path() {
+  if (synthesis_path_available(SynthesisPath::Avx2)) return SynthesisPath::Avx2;
+  if (synthesis_path_available(SynthesisPath::Sse2)) return SynthesisPath::Sse2;
+  return SynthesisPath::Scalar;
 }
 
-void reset_synthesis(DecoderContext& ctx) {
-  memset(ctx.mono_ring, 0, sizeof ctx.mono_ring);
-  memset(ctx.channel_rings, 0, sizeof ctx.channel_rings);
-  ctx.v_offset = 64;
-}
+SynthesisPath path_in_use = fastest_available_path();
 
-void advance_v_offset(DecoderContext& ctx) { ctx.v_offset = (ctx.v_offset - 64) & (kRingLength - 1); }
-
-void synthesize_channel(DecoderContext& ctx, double* ring, const double* samples, int16_t* pcm) {
+// The standard's sums as written: row by row, then output by output.
+void synthesize_direct(DecoderContext& ctx, double* ring, const double* samples, int16_t* pcm) {
   const int sblimit = ctx.sblimit;
   const int v = ctx.v_offset;
   for (int i = 0; i < kMatrixRows; ++i) {
@@ -55,6 +46,156 @@ void synthesize_channel(DecoderContext& ctx, double* ring, const double* samples
   }
 }
 
+// The same sums with the loops turned inside out: every sum still adds its
+// terms in the same order, but independent sums advance side by side.
+void matrix_scalar(const DecoderContext& ctx, const double* samples, double* block) {
+  const int rows = ctx.computed_rows;
+  double sums[kMatrixRows] = {};
+  for (int k = 0; k < ctx.sblimit; ++k) {
+    const double* column = ctx.matrix_columns[k];
+    const double s = samples[k];
+    for (int r = 0; r < rows; ++r) sums[r] += column[r] * s;
+  }
+  if (rows == kMatrixRows) {
+    memcpy(block, sums, sizeof sums);
+    return;
+  }
+  for (int i = 0; i < 16; ++i) {
+    block[i] = sums[i];
+    // 0.0 - x rather than -x: a zero sum is +0.0, and so is the negated row's.
+    block[32 - i] = 0.0 - sums[i];
+    block[33 + i] = sums[16 + i];
+  }
+  block[16] = 0.0;
+  for (int j = 1; j < 16; ++j) block[48 + j] = block[48 - j];
+}
+
+void window_scalar(const double* ring, int v_offset, int16_t* pcm) {
+  double sums[32] = {};
+  for (int i = 0; i < 16; ++i) {
+    const double* run = ring + window_run_start(v_offset, i);
+    const double* d = SynthesisWindow + 32 * i;
+    for (int j = 0; j < 32; ++j) sums[j] += d[j] * run[j];
+  }
+  for (int j = 0; j < 32; ++j) pcm[j] = to_pcm16(sums[j]);
+}
+
+// Row `to` equals row `from` times `sign`, coefficient by coefficient.
+bool rows_match(const DecoderContext& ctx, int to, int from, double sign) {
+  for (int k = 0; k < kSubbands; ++k) {
+    if (ctx.cos_matrix[to][k] != sign * ctx.cos_matrix[from][k]) return false;
+  }
+  return true;
+}
+
+bool matrix_has_symmetries(const DecoderContext& ctx) {
+  for (int k = 0; k < kSubbands; ++k) {
+    if (ctx.cos_matrix[16][k] != 0.0) return false;
+  }
+  for (int i = 0; i < 16; ++i) {
+    if (!rows_match(ctx, 32 - i, i, -1.0)) return false;
+  }
+  for (int j = 1; j < 16; ++j) {
+    if (!rows_match(ctx, 48 + j, 48 - j, 1.0)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void build_cos_matrix(DecoderContext& ctx) {
+  for (int i = 0; i < kMatrixRows; ++i) {
+    for (int k = 0; k < kSubbands; ++k) {
+      const int m = (16 + i) * (2 * k + 1);
+      const double angle = static_cast<double>(m) * pi_over_64;
+      double t = std::cos(angle) * 1e9;
+      t = t >= 0 ? t + 0.5 : t - 0.5;
+      // Nine decimals, half away from zero, as an integer times 1e-9.
+      ctx.cos_matrix[i][k] = std::trunc(t) * 1e-9;
+    }
+  }
+  lay_out_cos_matrix(ctx);
+}
+
+void lay_out_cos_matrix(DecoderContext& ctx) {
+  const bool symmetric = matrix_has_symmetries(ctx);
+  ctx.computed_rows = symmetric ? kComputedRowsSymmetric : kMatrixRows;
+  for (int k = 0; k < kSubbands; ++k) {
+    double* column = ctx.matrix_columns[k];
+    if (symmetric) {
+      for (int i = 0; i < 16; ++i) {
+        column[i] = ctx.cos_matrix[i][k];
+        column[16 + i] = ctx.cos_matrix[33 + i][k];
+      }
+      for (int r = kComputedRowsSymmetric; r < kMatrixRows; ++r) column[r] = 0.0;
+    } else {
+      for (int r = 0; r < kMatrixRows; ++r) column[r] = ctx.cos_matrix[r][k];
+    }
+  }
+}
+
+void reset_synthesis(DecoderContext& ctx) {
+  memset(ctx.mono_ring, 0, sizeof ctx.mono_ring);
+  memset(ctx.channel_rings, 0, sizeof ctx.channel_rings);
+  ctx.v_offset = 64;
+}
+
+void advance_v_offset(DecoderContext& ctx) { ctx.v_offset = (ctx.v_offset - 64) & (kRingLength - 1); }
+
+bool synthesis_path_available(SynthesisPath path) {
+  switch (path) {
+    case SynthesisPath::Direct:
+    case SynthesisPath::Scalar:
+      return true;
+    case SynthesisPath::Sse2:
+#if defined(__SSE2__)
+      return true;
+#else
+      return false;
+#endif
+    case SynthesisPath::Avx2:
+#if defined(SONDRIK_AVX2_KERNELS)
+      return __builtin_cpu_supports("avx2");
+#else
+      return false;
+#endif
+  }
+  return false;
+}
+
+void use_synthesis_path(SynthesisPath path) {
+  if (synthesis_path_available(path)) path_in_use = path;
+}
+
+SynthesisPath synthesis_path_in_use() { return path_in_use; }
+
+void synthesize_channel(DecoderContext& ctx, double* ring, const double* samples, int16_t* pcm) {
+  double* block = ring + ctx.v_offset;
+  switch (path_in_use) {
+    case SynthesisPath::Direct:
+      synthesize_direct(ctx, ring, samples, pcm);
+      return;
+    case SynthesisPath::Scalar:
+      matrix_scalar(ctx, samples, block);
+      window_scalar(ring, ctx.v_offset, pcm);
+      return;
+#if defined(__SSE2__)
+    case SynthesisPath::Sse2:
+      matrix_sse2(ctx, samples, block);
+      window_sse2(ring, ctx.v_offset, pcm);
+      return;
+#endif
+#if defined(SONDRIK_AVX2_KERNELS)
+    case SynthesisPath::Avx2:
+      matrix_avx2(ctx, samples, block);
+      window_avx2(ring, ctx.v_offset, pcm);
+      return;
+#endif
+    default:
+      return;
+  }
+}
+
 int16_t to_pcm16(double sample) {
   // Halves round up, toward +infinity; clip before converting to an integer.
   const double p = std::floor(sample * 32768 + 0.5);
@@ -62,7 +203,6 @@ int16_t to_pcm16(double sample) {
   if (p < -32768) return -32768;
   return static_cast<int16_t>(p);
 }
-
 void store_mono_slot(DecoderContext& ctx, const int16_t* pcm) {
   int16_t* out = ctx.pcm_out + ctx.pcm_count;
   if (ctx.two_channel_seen) {
