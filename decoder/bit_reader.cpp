@@ -8,14 +8,69 @@ uint8_t cache = 0;
 uint8_t bits_left = 0;
 bool ran_out = false;
 
-inline void take_byte() {
-  if (byte_ptr < byte_limit) {
-    cache = *byte_ptr++;
+// The reader's three variables, held in registers while a run of fields is read.
+struct Cursor {
+  const uint8_t* ptr;
+  uint32_t cache;
+  uint32_t bits_left;
+};
+
+Cursor load_cursor() { return Cursor{byte_ptr, cache, bits_left}; }
+
+void store_cursor(const Cursor& c) {
+  byte_ptr = c.ptr;
+  cache = static_cast<uint8_t>(c.cache);
+  bits_left = static_cast<uint8_t>(c.bits_left);
+}
+
+inline void take_byte(Cursor& c) {
+  if (c.ptr < byte_limit) {
+    c.cache = *c.ptr++;
   } else {
-    cache = 0;
+    c.cache = 0;
     ran_out = true;
   }
-  bits_left = 8;
+  c.bits_left = 8;
+}
+
+inline uint32_t read_from(Cursor& c, int count) {
+  // Every read the decoder makes is served here: from the cache alone, or
+  // with one or two whole bytes that lie before the limit.
+  if (count >= 1 && count <= 16) {
+    if (count <= static_cast<int>(c.bits_left)) {
+      const uint32_t result = c.cache >> (8 - count);
+      c.cache = (c.cache << count) & 0xFF;
+      c.bits_left -= count;
+      return result;
+    }
+    const int wanted = count - static_cast<int>(c.bits_left);
+    const int bytes = (wanted + 7) >> 3;
+    if (byte_limit - c.ptr >= bytes) {
+      uint32_t fresh = c.ptr[0];
+      if (bytes == 2) fresh = fresh << 8 | c.ptr[1];
+      const int spare = 8 * bytes - wanted;
+      const uint32_t result = ((c.cache >> (8 - c.bits_left)) << wanted) | (fresh >> spare);
+      // What is left of the last byte taken, left-aligned, as bit by bit.
+      c.cache = (fresh << (8 - spare)) & 0xFF;
+      c.bits_left = spare;
+      c.ptr += bytes;
+      return result & 0xFFFF;
+    }
+  }
+
+  // Bit by bit, with zeros past the limit.
+  uint32_t result = 0;
+  if (c.bits_left == 0) take_byte(c);
+  while (count > static_cast<int>(c.bits_left)) {
+    result = (result << c.bits_left) | (c.cache >> (8 - c.bits_left));
+    count -= c.bits_left;
+    take_byte(c);
+  }
+  result = (result << count) | (c.cache >> (8 - count));
+  c.cache = (c.cache << count) & 0xFF;
+  c.bits_left -= count;
+  // Wider requests keep only the last 16 bits, as a 16-bit accumulator would.
+  return result & 0xFFFF;
 }
 
 }  // namespace
@@ -31,18 +86,16 @@ void set_bit_limit(const uint8_t* limit) { byte_limit = limit; }
 bool bits_ran_out() { return ran_out; }
 
 uint32_t read_bits(int count) {
-  uint32_t result = 0;
-  if (bits_left == 0) take_byte();
-  while (count > bits_left) {
-    result = (result << bits_left) | (cache >> (8 - bits_left));
-    count -= bits_left;
-    take_byte();
-  }
-  result = (result << count) | (cache >> (8 - count));
-  cache = static_cast<uint8_t>(cache << count);
-  bits_left = static_cast<uint8_t>(bits_left - count);
-  // Wider requests keep only the last 16 bits, as a 16-bit accumulator would.
-  return result & 0xFFFF;
+  Cursor c = load_cursor();
+  const uint32_t result = read_from(c, count);
+  store_cursor(c);
+  return result;
+}
+
+void read_bit_fields(int width, int count, uint32_t* fields) {
+  Cursor c = load_cursor();
+  for (int i = 0; i < count; ++i) fields[i] = read_from(c, width);
+  store_cursor(c);
 }
 
 const uint8_t* bit_position() { return byte_ptr; }

@@ -7,6 +7,8 @@
 void restart_bits(const uint8_t* frame_bytes);
 // 1 to 16 bits; bytes at or past the limit read as zero bits.
 uint32_t read_bits(int count);
+// `count` fields of `width` bits each, exactly as that many read_bits calls.
+void read_bit_fields(int width, int count, uint32_t* fields);
 // The first byte of which no bit has been delivered (never past the limit).
 const uint8_t* bit_position();
 

@@ -1,5 +1,7 @@
 #include "decoder/frame_body.h"
 
+#include <cstring>
+
 #include "decoder/bit_reader.h"
 #include "decoder/stream.h"
 #include "decoder/synthesis.h"
@@ -40,21 +42,45 @@ void read_scale_factors(DecoderContext& ctx, int ch, int sb) {
   }
 }
 
+// A grouped word holds three codes, lowest first. The level count is one of
+// three constants, so each division becomes a multiplication.
+template <uint32_t levels>
+void split_word(uint32_t word, uint32_t* codes) {
+  codes[0] = word % levels;
+  codes[1] = (word / levels) % levels;
+  // The plain quotient: a word of levels^3 or more is used as read.
+  codes[2] = (word / levels) / levels;
+}
+
 void read_codes(DecoderContext& ctx, int ch, int sb) {
   uint32_t levels = ctx.alloc[ch][sb];
-  if (levels == 0) return;
-  const QuantClass& quant = *ctx.quant[ch][sb];
   uint32_t* codes = ctx.codes[ch][sb];
+  if (levels == 0) {
+    // Nothing is read; the values come out 0.0 whatever the codes hold.
+    codes[0] = codes[1] = codes[2] = 0;
+    return;
+  }
+  const QuantClass& quant = *ctx.quant[ch][sb];
   if (quant.grouped) {
     uint32_t word = read_bits(quant.bits);
-    codes[0] = word % levels;
-    codes[1] = (word / levels) % levels;
-    // The plain quotient: a word of levels^3 or more is used as read.
-    codes[2] = (word / levels) / levels;
+    switch (levels) {
+      case 3:
+        split_word<3>(word, codes);
+        break;
+      case 5:
+        split_word<5>(word, codes);
+        break;
+      case 9:
+        split_word<9>(word, codes);
+        break;
+      default:
+        codes[0] = word % levels;
+        codes[1] = (word / levels) % levels;
+        codes[2] = (word / levels) / levels;
+        break;
+    }
   } else {
-    codes[0] = read_bits(quant.bits);
-    codes[1] = read_bits(quant.bits);
-    codes[2] = read_bits(quant.bits);
+    read_bit_fields(quant.bits, kSlotsPerGranule, codes);
   }
 }
 
@@ -65,6 +91,47 @@ uint32_t sign_bit_value(const QuantClass& quant) {
   uint32_t power = 1;
   while (power < quant.levels) power <<= 1;
   return power >> 1;
+}
+
+// 1 / power for a power of two, built from its exponent: exact, and cheaper
+// than a division.
+double reciprocal_of_power_of_two(uint32_t power) {
+  const uint64_t bits = static_cast<uint64_t>(1023 - __builtin_ctz(power)) << 52;
+  double reciprocal;
+  memcpy(&reciprocal, &bits, sizeof reciprocal);
+  return reciprocal;
+}
+
+// What one subband's codes need for their values in the current granule.
+struct Dequantizer {
+  uint32_t msb;
+  double msb_reciprocal;
+  double d;
+  double c;
+  double scale;
+};
+
+Dequantizer dequantizer_for(const QuantClass& quant, double scale) {
+  const uint32_t msb = sign_bit_value(quant);
+  return Dequantizer{msb, reciprocal_of_power_of_two(msb), quant.d, quant.c, scale};
+}
+
+// For a subband without allocation: sign + fraction + d is 0.0 or 1.0 for any
+// code, and times c = 0.0 it is +0.0, the value such a subband carries.
+constexpr Dequantizer kSilent = {1, 1.0, 1.0, 0.0, 1.0};
+
+inline double dequantize_code(uint32_t code, const Dequantizer& q) {
+  // The standard's sign + fraction: 0.0 if the code's msb is set, else -1.0,
+  // plus the lower bits divided by msb. Both steps are exact (msb is a power
+  // of two and every result a multiple of 1 / msb within [-1, 1)), so this is
+  // the same double as (lower bits, less msb when msb is clear) times 1 / msb,
+  // computed here without a branch on sign bits that are as good as random.
+  const int32_t steps = static_cast<int32_t>(code & (2 * q.msb - 1)) - static_cast<int32_t>(q.msb);
+  double value = static_cast<double>(steps) * q.msb_reciprocal;
+  // Exactly this order, each step rounded to double: the results are bit-exact.
+  value = value + q.d;
+  value = value * q.c;
+  return value * q.scale;
 }
 
 }  // namespace
@@ -95,35 +162,37 @@ void read_side_info(DecoderContext& ctx, int mode, int mode_extension) {
 
 void decode_granule(DecoderContext& ctx, int part) {
   const int channels = ctx.channel_count;
-  for (int sb = 0; sb < ctx.sblimit; ++sb) {
+  const int sblimit = ctx.sblimit;
+  for (int sb = 0; sb < sblimit; ++sb) {
     if (sb < ctx.bound) {
       for (int ch = 0; ch < channels; ++ch) read_codes(ctx, ch, sb);
     } else {
       read_codes(ctx, 0, sb);
       for (int j = 0; j < kSlotsPerGranule; ++j) ctx.codes[1][sb][j] = ctx.codes[0][sb][j];
     }
+  }
+  // All codes first, then all values, without a branch per subband: the
+  // arithmetic of many samples can overlap.
+  Dequantizer quantizers[kSubbands][kMaxChannels];
+  for (int sb = 0; sb < sblimit; ++sb) {
     for (int ch = 0; ch < channels; ++ch) {
+      quantizers[sb][ch] = ctx.alloc[ch][sb] == 0
+                               ? kSilent
+                               : dequantizer_for(*ctx.quant[ch][sb], ScaleFactorTable[ctx.scf[ch][sb][part]]);
+    }
+  }
+  for (int sb = 0; sb < sblimit; ++sb) {
+    for (int ch = 0; ch < channels; ++ch) {
+      const Dequantizer& q = quantizers[sb][ch];
+      const uint32_t* codes = ctx.codes[ch][sb];
       double* out = ctx.granule_samples[sb][ch];
-      if (ctx.alloc[ch][sb] == 0) {
-        out[0] = out[1] = out[2] = 0.0;
-        continue;
-      }
-      const QuantClass& quant = *ctx.quant[ch][sb];
-      const int scale_index = ctx.scf[ch][sb][part];
-      for (int j = 0; j < kSlotsPerGranule; ++j) out[j] = dequantize(ctx.codes[ch][sb][j], quant, scale_index);
+      for (int j = 0; j < kSlotsPerGranule; ++j) out[j] = dequantize_code(codes[j], q);
     }
   }
 }
 
 double dequantize(uint32_t code, const QuantClass& quant, int scale_factor_index) {
-  const uint32_t msb = sign_bit_value(quant);
-  const double sign = (code & msb) ? 0.0 : -1.0;
-  const double fraction = static_cast<double>(code & (msb - 1)) / static_cast<double>(msb);
-  // Exactly this order, each step rounded to double: the results are bit-exact.
-  double value = sign + fraction;
-  value = value + quant.d;
-  value = value * quant.c;
-  return value * ScaleFactorTable[scale_factor_index];
+  return dequantize_code(code, dequantizer_for(quant, ScaleFactorTable[scale_factor_index]));
 }
 
 FrameResult decode_frame_body(DecoderContext& ctx, int mode, int mode_extension) {
