@@ -52,35 +52,71 @@ void split_word(uint32_t word, uint32_t* codes) {
   codes[2] = (word / levels) / levels;
 }
 
-void read_codes(DecoderContext& ctx, int ch, int sb) {
-  uint32_t levels = ctx.alloc[ch][sb];
-  uint32_t* codes = ctx.codes[ch][sb];
-  if (levels == 0) {
-    // Nothing is read; the values come out 0.0 whatever the codes hold.
-    codes[0] = codes[1] = codes[2] = 0;
-    return;
+void split_grouped_word(uint32_t word, uint32_t levels, uint32_t* codes) {
+  switch (levels) {
+    case 3:
+      split_word<3>(word, codes);
+      break;
+    case 5:
+      split_word<5>(word, codes);
+      break;
+    case 9:
+      split_word<9>(word, codes);
+      break;
+    default:
+      codes[0] = word % levels;
+      codes[1] = (word / levels) % levels;
+      codes[2] = (word / levels) / levels;
+      break;
   }
-  const QuantClass& quant = *ctx.quant[ch][sb];
-  if (quant.grouped) {
-    uint32_t word = read_bits(quant.bits);
-    switch (levels) {
-      case 3:
-        split_word<3>(word, codes);
-        break;
-      case 5:
-        split_word<5>(word, codes);
-        break;
-      case 9:
-        split_word<9>(word, codes);
-        break;
-      default:
-        codes[0] = word % levels;
-        codes[1] = (word / levels) % levels;
-        codes[2] = (word / levels) / levels;
-        break;
+}
+
+// The codes of one granule, in the order of the stream: by subband, then by
+// channel, each subband above the joint-stereo bound once for both channels.
+// The widths of all fields are known from the side information, so the whole
+// granule is read in one call.
+void read_granule_codes(DecoderContext& ctx) {
+  constexpr int kMostFields = kSubbands * kMaxChannels * kSlotsPerGranule;
+  uint8_t widths[kMostFields] = {};
+  uint32_t fields[kMostFields];
+  const int channels = ctx.channel_count;
+  int count = 0;
+  for (int sb = 0; sb < ctx.sblimit; ++sb) {
+    const int coded_channels = sb < ctx.bound ? channels : 1;
+    for (int ch = 0; ch < coded_channels; ++ch) {
+      if (ctx.alloc[ch][sb] == 0) continue;
+      const QuantClass& quant = *ctx.quant[ch][sb];
+      const uint8_t width = static_cast<uint8_t>(quant.bits);
+      widths[count++] = width;
+      if (!quant.grouped) {
+        widths[count++] = width;
+        widths[count++] = width;
+      }
     }
-  } else {
-    read_bit_fields(quant.bits, kSlotsPerGranule, codes);
+  }
+  read_bit_fields(widths, count, fields);
+
+  const uint32_t* field = fields;
+  for (int sb = 0; sb < ctx.sblimit; ++sb) {
+    const int coded_channels = sb < ctx.bound ? channels : 1;
+    for (int ch = 0; ch < coded_channels; ++ch) {
+      uint32_t* codes = ctx.codes[ch][sb];
+      const uint32_t levels = ctx.alloc[ch][sb];
+      if (levels == 0) {
+        // Nothing is read; the values come out 0.0 whatever the codes hold.
+        codes[0] = codes[1] = codes[2] = 0;
+      } else if (ctx.quant[ch][sb]->grouped) {
+        split_grouped_word(*field++, levels, codes);
+      } else {
+        codes[0] = field[0];
+        codes[1] = field[1];
+        codes[2] = field[2];
+        field += 3;
+      }
+    }
+    if (coded_channels == 1 && channels == 2) {
+      for (int j = 0; j < kSlotsPerGranule; ++j) ctx.codes[1][sb][j] = ctx.codes[0][sb][j];
+    }
   }
 }
 
@@ -163,16 +199,9 @@ void read_side_info(DecoderContext& ctx, int mode, int mode_extension) {
 void decode_granule(DecoderContext& ctx, int part) {
   const int channels = ctx.channel_count;
   const int sblimit = ctx.sblimit;
-  for (int sb = 0; sb < sblimit; ++sb) {
-    if (sb < ctx.bound) {
-      for (int ch = 0; ch < channels; ++ch) read_codes(ctx, ch, sb);
-    } else {
-      read_codes(ctx, 0, sb);
-      for (int j = 0; j < kSlotsPerGranule; ++j) ctx.codes[1][sb][j] = ctx.codes[0][sb][j];
-    }
-  }
-  // All codes first, then all values, without a branch per subband: the
-  // arithmetic of many samples can overlap.
+  read_granule_codes(ctx);
+  // The values without a branch per subband, so that the arithmetic of many
+  // samples can overlap.
   Dequantizer quantizers[kSubbands][kMaxChannels];
   for (int sb = 0; sb < sblimit; ++sb) {
     for (int ch = 0; ch < channels; ++ch) {
