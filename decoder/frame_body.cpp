@@ -71,14 +71,10 @@ void split_grouped_word(uint32_t word, uint32_t levels, uint32_t* codes) {
   }
 }
 
-// The codes of one granule, in the order of the stream: by subband, then by
-// channel, each subband above the joint-stereo bound once for both channels.
-// The widths of all fields are known from the side information, so the whole
-// granule is read in one call.
-void read_granule_codes(DecoderContext& ctx) {
-  constexpr int kMostFields = kSubbands * kMaxChannels * kSlotsPerGranule;
-  uint8_t widths[kMostFields] = {};
-  uint32_t fields[kMostFields];
+// Every granule of a frame has the same fields: by subband, then by channel,
+// each subband above the joint-stereo bound once for both channels; one
+// field for a grouped word, three for separate codes, none for silence.
+int list_field_widths(const DecoderContext& ctx, uint8_t* widths) {
   const int channels = ctx.channel_count;
   int count = 0;
   for (int sb = 0; sb < ctx.sblimit; ++sb) {
@@ -94,8 +90,15 @@ void read_granule_codes(DecoderContext& ctx) {
       }
     }
   }
+  return count;
+}
+
+// Reads one granule's fields in one call and spreads them into the codes.
+void read_granule_codes(DecoderContext& ctx, const uint8_t* widths, int count) {
+  uint32_t fields[kSubbands * kMaxChannels * kSlotsPerGranule];
   read_bit_fields(widths, count, fields);
 
+  const int channels = ctx.channel_count;
   const uint32_t* field = fields;
   for (int sb = 0; sb < ctx.sblimit; ++sb) {
     const int coded_channels = sb < ctx.bound ? channels : 1;
@@ -170,6 +173,38 @@ inline double dequantize_code(uint32_t code, const Dequantizer& q) {
   return value * q.scale;
 }
 
+// What the granules of a frame share: their field widths, and within each
+// group of four granules the dequantizers of its scale factors.
+struct GranulePlan {
+  uint8_t widths[kSubbands * kMaxChannels * kSlotsPerGranule];
+  int field_count;
+  Dequantizer quantizers[kSubbands][kMaxChannels];
+};
+
+void plan_quantizers(const DecoderContext& ctx, int part, GranulePlan& plan) {
+  for (int sb = 0; sb < ctx.sblimit; ++sb) {
+    for (int ch = 0; ch < ctx.channel_count; ++ch) {
+      plan.quantizers[sb][ch] = ctx.alloc[ch][sb] == 0
+                                    ? kSilent
+                                    : dequantizer_for(*ctx.quant[ch][sb], ScaleFactorTable[ctx.scf[ch][sb][part]]);
+    }
+  }
+}
+
+void decode_planned_granule(DecoderContext& ctx, const GranulePlan& plan) {
+  read_granule_codes(ctx, plan.widths, plan.field_count);
+  // The values without a branch per subband, so that the arithmetic of many
+  // samples can overlap.
+  for (int sb = 0; sb < ctx.sblimit; ++sb) {
+    for (int ch = 0; ch < ctx.channel_count; ++ch) {
+      const Dequantizer& q = plan.quantizers[sb][ch];
+      const uint32_t* codes = ctx.codes[ch][sb];
+      double* out = ctx.granule_samples[sb][ch];
+      for (int j = 0; j < kSlotsPerGranule; ++j) out[j] = dequantize_code(codes[j], q);
+    }
+  }
+}
+
 }  // namespace
 
 void read_side_info(DecoderContext& ctx, int mode, int mode_extension) {
@@ -197,27 +232,10 @@ void read_side_info(DecoderContext& ctx, int mode, int mode_extension) {
 }
 
 void decode_granule(DecoderContext& ctx, int part) {
-  const int channels = ctx.channel_count;
-  const int sblimit = ctx.sblimit;
-  read_granule_codes(ctx);
-  // The values without a branch per subband, so that the arithmetic of many
-  // samples can overlap.
-  Dequantizer quantizers[kSubbands][kMaxChannels];
-  for (int sb = 0; sb < sblimit; ++sb) {
-    for (int ch = 0; ch < channels; ++ch) {
-      quantizers[sb][ch] = ctx.alloc[ch][sb] == 0
-                               ? kSilent
-                               : dequantizer_for(*ctx.quant[ch][sb], ScaleFactorTable[ctx.scf[ch][sb][part]]);
-    }
-  }
-  for (int sb = 0; sb < sblimit; ++sb) {
-    for (int ch = 0; ch < channels; ++ch) {
-      const Dequantizer& q = quantizers[sb][ch];
-      const uint32_t* codes = ctx.codes[ch][sb];
-      double* out = ctx.granule_samples[sb][ch];
-      for (int j = 0; j < kSlotsPerGranule; ++j) out[j] = dequantize_code(codes[j], q);
-    }
-  }
+  GranulePlan plan;
+  plan.field_count = list_field_widths(ctx, plan.widths);
+  plan_quantizers(ctx, part, plan);
+  decode_planned_granule(ctx, plan);
 }
 
 double dequantize(uint32_t code, const QuantClass& quant, int scale_factor_index) {
@@ -227,8 +245,12 @@ double dequantize(uint32_t code, const QuantClass& quant, int scale_factor_index
 FrameResult decode_frame_body(DecoderContext& ctx, int mode, int mode_extension) {
   ctx.pcm_count = 0;
   read_side_info(ctx, mode, mode_extension);
+  GranulePlan plan;
+  plan.field_count = list_field_widths(ctx, plan.widths);
   for (int granule = 0; granule < kGranulesPerFrame; ++granule) {
-    decode_granule(ctx, granule / 4);
+    // The same as decode_granule(ctx, granule / 4), planned once per frame.
+    if (granule % 4 == 0) plan_quantizers(ctx, granule / 4, plan);
+    decode_planned_granule(ctx, plan);
     synthesize_granule(ctx);
   }
   // Zero bits past the end of the input are no frame: don't write what they made.
