@@ -169,31 +169,41 @@ void use_synthesis_path(SynthesisPath path) {
 
 SynthesisPath synthesis_path_in_use() { return path_in_use; }
 
-void synthesize_channel(DecoderContext& ctx, double* ring, const double* samples, int16_t* pcm) {
+namespace {
+
+// One channel of one slot, the sample of subband k at samples[k * stride].
+void synthesize_slot(DecoderContext& ctx, double* ring, const double* samples, int stride, int16_t* pcm) {
   double* block = ring + ctx.v_offset;
   switch (path_in_use) {
-    case SynthesisPath::Direct:
-      synthesize_direct(ctx, ring, samples, pcm);
-      return;
-    case SynthesisPath::Scalar:
-      matrix_scalar(ctx, samples, block);
-      window_scalar(ring, ctx.v_offset, pcm);
-      return;
 #if defined(__SSE2__)
     case SynthesisPath::Sse2:
-      matrix_sse2(ctx, samples, block);
+      matrix_sse2(ctx, samples, stride, block);
       window_sse2(ring, ctx.v_offset, pcm);
       return;
 #endif
 #if defined(SONDRIK_AVX2_KERNELS)
     case SynthesisPath::Avx2:
-      matrix_avx2(ctx, samples, block);
+      matrix_avx2(ctx, samples, stride, block);
       window_avx2(ring, ctx.v_offset, pcm);
       return;
 #endif
     default:
-      return;
+      break;
   }
+  double gathered[kSubbands];
+  for (int k = 0; k < ctx.sblimit; ++k) gathered[k] = samples[k * stride];
+  if (path_in_use == SynthesisPath::Direct) {
+    synthesize_direct(ctx, ring, gathered, pcm);
+  } else {
+    matrix_scalar(ctx, gathered, block);
+    window_scalar(ring, ctx.v_offset, pcm);
+  }
+}
+
+}  // namespace
+
+void synthesize_channel(DecoderContext& ctx, double* ring, const double* samples, int16_t* pcm) {
+  synthesize_slot(ctx, ring, samples, 1, pcm);
 }
 
 int16_t to_pcm16(double sample) {
@@ -224,20 +234,19 @@ void store_stereo_slot(DecoderContext& ctx, const int16_t* left, const int16_t* 
 }
 
 void synthesize_granule(DecoderContext& ctx) {
-  double samples[kSubbands];
+  // The kernels read each channel's samples in place, a slot's subbands a
+  // fixed stride apart.
+  constexpr int kStride = kMaxChannels * kSlotsPerGranule;
   int16_t left[32];
   int16_t right[32];
   for (int slot = 0; slot < kSlotsPerGranule; ++slot) {
     advance_v_offset(ctx);
     if (ctx.channel_count == 1) {
-      for (int k = 0; k < ctx.sblimit; ++k) samples[k] = ctx.granule_samples[k][0][slot];
-      synthesize_channel(ctx, ctx.mono_ring, samples, left);
+      synthesize_slot(ctx, ctx.mono_ring, &ctx.granule_samples[0][0][slot], kStride, left);
       store_mono_slot(ctx, left);
     } else {
-      for (int k = 0; k < ctx.sblimit; ++k) samples[k] = ctx.granule_samples[k][0][slot];
-      synthesize_channel(ctx, ctx.channel_rings[0], samples, left);
-      for (int k = 0; k < ctx.sblimit; ++k) samples[k] = ctx.granule_samples[k][1][slot];
-      synthesize_channel(ctx, ctx.channel_rings[1], samples, right);
+      synthesize_slot(ctx, ctx.channel_rings[0], &ctx.granule_samples[0][0][slot], kStride, left);
+      synthesize_slot(ctx, ctx.channel_rings[1], &ctx.granule_samples[0][1][slot], kStride, right);
       store_stereo_slot(ctx, left, right);
     }
   }
