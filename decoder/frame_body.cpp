@@ -93,36 +93,6 @@ int list_field_widths(const DecoderContext& ctx, uint8_t* widths) {
   return count;
 }
 
-// Reads one granule's fields in one call and spreads them into the codes.
-void read_granule_codes(DecoderContext& ctx, const uint8_t* widths, int count) {
-  uint32_t fields[kSubbands * kMaxChannels * kSlotsPerGranule];
-  read_bit_fields(widths, count, fields);
-
-  const int channels = ctx.channel_count;
-  const uint32_t* field = fields;
-  for (int sb = 0; sb < ctx.sblimit; ++sb) {
-    const int coded_channels = sb < ctx.bound ? channels : 1;
-    for (int ch = 0; ch < coded_channels; ++ch) {
-      uint32_t* codes = ctx.codes[ch][sb];
-      const uint32_t levels = ctx.alloc[ch][sb];
-      if (levels == 0) {
-        // Nothing is read; the values come out 0.0 whatever the codes hold.
-        codes[0] = codes[1] = codes[2] = 0;
-      } else if (ctx.quant[ch][sb]->grouped) {
-        split_grouped_word(*field++, levels, codes);
-      } else {
-        codes[0] = field[0];
-        codes[1] = field[1];
-        codes[2] = field[2];
-        field += 3;
-      }
-    }
-    if (coded_channels == 1 && channels == 2) {
-      for (int j = 0; j < kSlotsPerGranule; ++j) ctx.codes[1][sb][j] = ctx.codes[0][sb][j];
-    }
-  }
-}
-
 // Half the smallest power of two not below the level count: the value of a
 // code's most significant bit.
 uint32_t sign_bit_value(const QuantClass& quant) {
@@ -191,16 +161,40 @@ void plan_quantizers(const DecoderContext& ctx, int part, GranulePlan& plan) {
   }
 }
 
+inline void dequantize_codes(const uint32_t* codes, const Dequantizer& q, double* out) {
+  for (int j = 0; j < kSlotsPerGranule; ++j) out[j] = dequantize_code(codes[j], q);
+}
+
+// Reads one granule's fields in one call, spreads them into the codes and
+// computes the values.
 void decode_planned_granule(DecoderContext& ctx, const GranulePlan& plan) {
-  read_granule_codes(ctx, plan.widths, plan.field_count);
-  // The values without a branch per subband, so that the arithmetic of many
-  // samples can overlap.
+  uint32_t fields[kSubbands * kMaxChannels * kSlotsPerGranule];
+  read_bit_fields(plan.widths, plan.field_count, fields);
+
+  const int channels = ctx.channel_count;
+  const uint32_t* field = fields;
   for (int sb = 0; sb < ctx.sblimit; ++sb) {
-    for (int ch = 0; ch < ctx.channel_count; ++ch) {
-      const Dequantizer& q = plan.quantizers[sb][ch];
-      const uint32_t* codes = ctx.codes[ch][sb];
-      double* out = ctx.granule_samples[sb][ch];
-      for (int j = 0; j < kSlotsPerGranule; ++j) out[j] = dequantize_code(codes[j], q);
+    const int coded_channels = sb < ctx.bound ? channels : 1;
+    for (int ch = 0; ch < coded_channels; ++ch) {
+      uint32_t* codes = ctx.codes[ch][sb];
+      const uint32_t levels = ctx.alloc[ch][sb];
+      if (levels == 0) {
+        // Nothing is read; the values come out 0.0 whatever the codes hold.
+        codes[0] = codes[1] = codes[2] = 0;
+      } else if (ctx.quant[ch][sb]->grouped) {
+        split_grouped_word(*field++, levels, codes);
+      } else {
+        codes[0] = field[0];
+        codes[1] = field[1];
+        codes[2] = field[2];
+        field += 3;
+      }
+      dequantize_codes(codes, plan.quantizers[sb][ch], ctx.granule_samples[sb][ch]);
+    }
+    if (coded_channels == 1 && channels == 2) {
+      // Above the bound both channels share the codes, each with its own scale factors.
+      for (int j = 0; j < kSlotsPerGranule; ++j) ctx.codes[1][sb][j] = ctx.codes[0][sb][j];
+      dequantize_codes(ctx.codes[1][sb], plan.quantizers[sb][1], ctx.granule_samples[sb][1]);
     }
   }
 }
