@@ -48,10 +48,10 @@ void synthesize_direct(DecoderContext& ctx, double* ring, const double* samples,
 
 // The same sums with the loops turned inside out: every sum still adds its
 // terms in the same order, but independent sums advance side by side.
-void matrix_scalar(const DecoderContext& ctx, const double* samples, double* block) {
+void matrix_scalar(const DecoderContext& ctx, const double* samples, int subbands, double* block) {
   const int rows = ctx.computed_rows;
   double sums[kMatrixRows] = {};
-  for (int k = 0; k < ctx.sblimit; ++k) {
+  for (int k = 0; k < subbands; ++k) {
     const double* column = ctx.matrix_columns[k];
     const double s = samples[k];
     for (int r = 0; r < rows; ++r) sums[r] += column[r] * s;
@@ -174,16 +174,22 @@ namespace {
 // One channel of one slot, the sample of subband k at samples[k * stride].
 void synthesize_slot(DecoderContext& ctx, double* ring, const double* samples, int stride, int16_t* pcm) {
   double* block = ring + ctx.v_offset;
+  // A zero sample's products are zeros, and adding a zero leaves a sum that
+  // starts at +0.0 as it was (such a sum is never -0.0). So the fast paths
+  // leave out the silent subbands at the top, as all paths leave out those
+  // past sblimit, without changing a bit.
+  int subbands = ctx.sblimit;
+  while (subbands > 0 && samples[(subbands - 1) * stride] == 0.0) --subbands;
   switch (path_in_use) {
 #if defined(__SSE2__)
     case SynthesisPath::Sse2:
-      matrix_sse2(ctx, samples, stride, block);
+      matrix_sse2(ctx, samples, stride, subbands, block);
       window_sse2(ring, ctx.v_offset, pcm);
       return;
 #endif
 #if defined(SONDRIK_AVX2_KERNELS)
     case SynthesisPath::Avx2:
-      matrix_avx2(ctx, samples, stride, block);
+      matrix_avx2(ctx, samples, stride, subbands, block);
       window_avx2(ring, ctx.v_offset, pcm);
       return;
 #endif
@@ -195,7 +201,7 @@ void synthesize_slot(DecoderContext& ctx, double* ring, const double* samples, i
   if (path_in_use == SynthesisPath::Direct) {
     synthesize_direct(ctx, ring, gathered, pcm);
   } else {
-    matrix_scalar(ctx, gathered, block);
+    matrix_scalar(ctx, gathered, subbands, block);
     window_scalar(ring, ctx.v_offset, pcm);
   }
 }

@@ -16,9 +16,10 @@ namespace {
 
 // 32 rows of the laid-out columns, from row `first`, into `sums`. Eight named
 // sums: kept in an array, they were written back to memory on every step.
-void matrix_rows(const DecoderContext& ctx, const double* samples, int stride, int first, double* sums) {
+void matrix_rows(const DecoderContext& ctx, const double* samples, int stride, int subbands, int first,
+                 double* sums) {
   __m256d a0 = _mm256_setzero_pd(), a1 = a0, a2 = a0, a3 = a0, a4 = a0, a5 = a0, a6 = a0, a7 = a0;
-  for (int k = 0; k < ctx.sblimit; ++k) {
+  for (int k = 0; k < subbands; ++k) {
     const double* c = ctx.matrix_columns[k] + first;
     const __m256d s = _mm256_broadcast_sd(samples + k * stride);
     a0 = _mm256_add_pd(a0, _mm256_mul_pd(_mm256_load_pd(c), s));
@@ -58,14 +59,14 @@ __m128i to_pcm_lanes(__m256d a, __m256d b) {
 
 }  // namespace
 
-void matrix_avx2(const DecoderContext& ctx, const double* samples, int stride, double* block) {
+void matrix_avx2(const DecoderContext& ctx, const double* samples, int stride, int subbands, double* block) {
   if (ctx.computed_rows == kMatrixRows) {
-    matrix_rows(ctx, samples, stride, 0, block);
-    matrix_rows(ctx, samples, stride, 32, block + 32);
+    matrix_rows(ctx, samples, stride, subbands, 0, block);
+    matrix_rows(ctx, samples, stride, subbands, 32, block + 32);
     return;
   }
   alignas(32) double sums[kComputedRowsSymmetric];
-  matrix_rows(ctx, samples, stride, 0, sums);
+  matrix_rows(ctx, samples, stride, subbands, 0, sums);
   const __m256d zero = _mm256_setzero_pd();
   for (int q = 0; q < 4; ++q) {
     const __m256d low_rows = _mm256_load_pd(sums + 4 * q);        // rows 4q .. 4q + 3

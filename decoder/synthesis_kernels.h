@@ -18,9 +18,9 @@ constexpr int kComputedRowsSymmetric = 32;
 static inline int window_run_start(int v_offset, int i) { return (v_offset + 64 * i + 32 * (i & 1)) & (kRingLength - 1); }
 
 // Matrixing: the 64 new ring entries at `block` from one slot's samples, the
-// sample of subband k at samples[k * stride].
+// sample of subband k at samples[k * stride], summing subbands 0 .. subbands - 1.
 // Windowing: the 32 PCM values of the ring as it stands at `v_offset`.
-void matrix_sse2(const DecoderContext& ctx, const double* samples, int stride, double* block);
+void matrix_sse2(const DecoderContext& ctx, const double* samples, int stride, int subbands, double* block);
 void window_sse2(const double* ring, int v_offset, int16_t* pcm);
-void matrix_avx2(const DecoderContext& ctx, const double* samples, int stride, double* block);
+void matrix_avx2(const DecoderContext& ctx, const double* samples, int stride, int subbands, double* block);
 void window_avx2(const double* ring, int v_offset, int16_t* pcm);

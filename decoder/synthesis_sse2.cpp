@@ -13,12 +13,12 @@ namespace {
 constexpr int kLanePairs = sizeof(void*) == 8 ? 8 : 4;
 
 // `count` rows (a multiple of 2 * kLanePairs) of the laid-out columns, from row `first`.
-void matrix_rows(const DecoderContext& ctx, const double* samples, int stride, int first, int count,
+void matrix_rows(const DecoderContext& ctx, const double* samples, int stride, int subbands, int first, int count,
                  double* sums) {
   for (int base = first; base < first + count; base += 2 * kLanePairs) {
     __m128d acc[kLanePairs];
     for (int q = 0; q < kLanePairs; ++q) acc[q] = _mm_setzero_pd();
-    for (int k = 0; k < ctx.sblimit; ++k) {
+    for (int k = 0; k < subbands; ++k) {
       const double* column = ctx.matrix_columns[k] + base;
       const __m128d s = _mm_set1_pd(samples[k * stride]);
 #pragma GCC unroll 8
@@ -55,13 +55,13 @@ __m128i to_pcm_lanes(__m128d a, __m128d b) {
 
 }  // namespace
 
-void matrix_sse2(const DecoderContext& ctx, const double* samples, int stride, double* block) {
+void matrix_sse2(const DecoderContext& ctx, const double* samples, int stride, int subbands, double* block) {
   if (ctx.computed_rows == kMatrixRows) {
-    matrix_rows(ctx, samples, stride, 0, kMatrixRows, block);
+    matrix_rows(ctx, samples, stride, subbands, 0, kMatrixRows, block);
     return;
   }
   alignas(16) double sums[kComputedRowsSymmetric];
-  matrix_rows(ctx, samples, stride, 0, kComputedRowsSymmetric, sums);
+  matrix_rows(ctx, samples, stride, subbands, 0, kComputedRowsSymmetric, sums);
   const __m128d zero = _mm_setzero_pd();
   for (int p = 0; p < 8; ++p) {
     const __m128d low_rows = _mm_load_pd(sums + 2 * p);        // rows 2p, 2p + 1

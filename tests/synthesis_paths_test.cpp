@@ -121,9 +121,13 @@ std::vector<SlotResult> run_slots(SynthesisPath path, DecoderContext& ctx, int s
     SlotResult& result = results[n];
     double samples[kSubbands];
     for (double& s : samples) s = sample(random);
-    // A silent subband, as in real frames, and now and then a silent slot,
-    // whose sums are zeros that must keep their sign.
+    // A silent subband, as in real frames; silent subbands at the top, which
+    // the fast paths leave out; now and then a silent slot, whose sums are
+    // zeros that must keep their sign.
     samples[random() % kSubbands] = 0.0;
+    if (n % 3 == 1) {
+      for (size_t k = random() % kSubbands; k < kSubbands; ++k) samples[k] = 0.0;
+    }
     if (n % 5 == 4) memset(samples, 0, sizeof samples);
     advance_v_offset(ctx);
     synthesize_channel(ctx, ctx.mono_ring, samples, result.pcm);
