@@ -171,15 +171,28 @@ SynthesisPath synthesis_path_in_use() { return path_in_use; }
 
 namespace {
 
-// One channel of one slot, the sample of subband k at samples[k * stride].
-void synthesize_slot(DecoderContext& ctx, double* ring, const double* samples, int stride, int16_t* pcm) {
-  double* block = ring + ctx.v_offset;
-  // A zero sample's products are zeros, and adding a zero leaves a sum that
-  // starts at +0.0 as it was (such a sum is never -0.0). So the fast paths
-  // leave out the silent subbands at the top, as all paths leave out those
-  // past sblimit, without changing a bit.
-  int subbands = ctx.sblimit;
+// A zero sample's products are zeros, and adding a zero leaves a sum that
+// starts at +0.0 as it was (such a sum is never -0.0). So the fast paths leave
+// out the silent subbands at the top, as all paths leave out those past
+// sblimit, without changing a bit. This counts the subbands below them.
+int subbands_up_to_last_sound(const double* samples, int stride, int sblimit) {
+  int subbands = sblimit;
   while (subbands > 0 && samples[(subbands - 1) * stride] == 0.0) --subbands;
+  return subbands;
+}
+
+// A subband without allocation carries 0.0 in every slot of the frame.
+int subbands_up_to_last_allocated(const DecoderContext& ctx, int ch) {
+  int subbands = ctx.sblimit;
+  while (subbands > 0 && ctx.alloc[ch][subbands - 1] == 0) --subbands;
+  return subbands;
+}
+
+// One channel of one slot, the sample of subband k at samples[k * stride];
+// the samples of subbands from `subbands` on are zero.
+void synthesize_slot(DecoderContext& ctx, double* ring, const double* samples, int stride, int subbands,
+                     int16_t* pcm) {
+  double* block = ring + ctx.v_offset;
   switch (path_in_use) {
 #if defined(__SSE2__)
     case SynthesisPath::Sse2:
@@ -209,7 +222,7 @@ void synthesize_slot(DecoderContext& ctx, double* ring, const double* samples, i
 }  // namespace
 
 void synthesize_channel(DecoderContext& ctx, double* ring, const double* samples, int16_t* pcm) {
-  synthesize_slot(ctx, ring, samples, 1, pcm);
+  synthesize_slot(ctx, ring, samples, 1, subbands_up_to_last_sound(samples, 1, ctx.sblimit), pcm);
 }
 
 int16_t to_pcm16(double sample) {
@@ -245,14 +258,16 @@ void synthesize_granule(DecoderContext& ctx) {
   constexpr int kStride = kMaxChannels * kSlotsPerGranule;
   int16_t left[32];
   int16_t right[32];
+  const int subbands0 = subbands_up_to_last_allocated(ctx, 0);
+  const int subbands1 = ctx.channel_count == 1 ? 0 : subbands_up_to_last_allocated(ctx, 1);
   for (int slot = 0; slot < kSlotsPerGranule; ++slot) {
     advance_v_offset(ctx);
     if (ctx.channel_count == 1) {
-      synthesize_slot(ctx, ctx.mono_ring, &ctx.granule_samples[0][0][slot], kStride, left);
+      synthesize_slot(ctx, ctx.mono_ring, &ctx.granule_samples[0][0][slot], kStride, subbands0, left);
       store_mono_slot(ctx, left);
     } else {
-      synthesize_slot(ctx, ctx.channel_rings[0], &ctx.granule_samples[0][0][slot], kStride, left);
-      synthesize_slot(ctx, ctx.channel_rings[1], &ctx.granule_samples[0][1][slot], kStride, right);
+      synthesize_slot(ctx, ctx.channel_rings[0], &ctx.granule_samples[0][0][slot], kStride, subbands0, left);
+      synthesize_slot(ctx, ctx.channel_rings[1], &ctx.granule_samples[0][1][slot], kStride, subbands1, right);
       store_stereo_slot(ctx, left, right);
     }
   }
