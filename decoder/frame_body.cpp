@@ -151,12 +151,20 @@ struct GranulePlan {
   Dequantizer quantizers[kSubbands][kMaxChannels];
 };
 
-void plan_quantizers(const DecoderContext& ctx, int part, GranulePlan& plan) {
+void plan_frame(const DecoderContext& ctx, GranulePlan& plan) {
+  plan.field_count = list_field_widths(ctx, plan.widths);
   for (int sb = 0; sb < ctx.sblimit; ++sb) {
     for (int ch = 0; ch < ctx.channel_count; ++ch) {
-      plan.quantizers[sb][ch] = ctx.alloc[ch][sb] == 0
-                                    ? kSilent
-                                    : dequantizer_for(*ctx.quant[ch][sb], ScaleFactorTable[ctx.scf[ch][sb][part]]);
+      plan.quantizers[sb][ch] = ctx.alloc[ch][sb] == 0 ? kSilent : dequantizer_for(*ctx.quant[ch][sb], 0.0);
+    }
+  }
+}
+
+// The scale factors of one group of four granules.
+void plan_scales(const DecoderContext& ctx, int part, GranulePlan& plan) {
+  for (int sb = 0; sb < ctx.sblimit; ++sb) {
+    for (int ch = 0; ch < ctx.channel_count; ++ch) {
+      if (ctx.alloc[ch][sb] != 0) plan.quantizers[sb][ch].scale = ScaleFactorTable[ctx.scf[ch][sb][part]];
     }
   }
 }
@@ -227,8 +235,8 @@ void read_side_info(DecoderContext& ctx, int mode, int mode_extension) {
 
 void decode_granule(DecoderContext& ctx, int part) {
   GranulePlan plan;
-  plan.field_count = list_field_widths(ctx, plan.widths);
-  plan_quantizers(ctx, part, plan);
+  plan_frame(ctx, plan);
+  plan_scales(ctx, part, plan);
   decode_planned_granule(ctx, plan);
 }
 
@@ -240,10 +248,10 @@ FrameResult decode_frame_body(DecoderContext& ctx, int mode, int mode_extension)
   ctx.pcm_count = 0;
   read_side_info(ctx, mode, mode_extension);
   GranulePlan plan;
-  plan.field_count = list_field_widths(ctx, plan.widths);
+  plan_frame(ctx, plan);
   for (int granule = 0; granule < kGranulesPerFrame; ++granule) {
     // The same as decode_granule(ctx, granule / 4), planned once per frame.
-    if (granule % 4 == 0) plan_quantizers(ctx, granule / 4, plan);
+    if (granule % 4 == 0) plan_scales(ctx, granule / 4, plan);
     decode_planned_granule(ctx, plan);
     synthesize_granule(ctx);
   }
