@@ -143,8 +143,8 @@ inline double dequantize_code(uint32_t code, const Dequantizer& q) {
   return value * q.scale;
 }
 
-// What the granules of a frame share: their field widths, and within each
-// group of four granules the dequantizers of its scale factors.
+// What the granules of a frame share: the widths of their fields and their
+// dequantizers, whose scale factors change every four granules.
 struct GranulePlan {
   uint8_t widths[kSubbands * kMaxChannels * kSlotsPerGranule];
   int field_count;
