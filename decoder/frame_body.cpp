@@ -145,17 +145,48 @@ inline double dequantize_code(uint32_t code, const Dequantizer& q) {
 
 // What the granules of a frame share: the widths of their fields and their
 // dequantizers, whose scale factors change every four granules.
+// A coded subband of a channel, in the order of the stream; above the
+// joint-stereo bound one entry serves both channels.
+struct CodedSubband {
+  uint8_t sb;
+  uint8_t ch;
+  bool shared;
+  bool grouped;
+  uint32_t levels;
+};
+
 struct GranulePlan {
   uint8_t widths[kSubbands * kMaxChannels * kSlotsPerGranule];
   int field_count;
+  CodedSubband coded[kSubbands * kMaxChannels];
+  int coded_count;
   Dequantizer quantizers[kSubbands][kMaxChannels];
 };
 
-void plan_frame(const DecoderContext& ctx, GranulePlan& plan) {
+// Silent subbands get their codes and values here, once for all twelve
+// granules: nothing in a granule changes them.
+void plan_frame(DecoderContext& ctx, GranulePlan& plan) {
   plan.field_count = list_field_widths(ctx, plan.widths);
+  const int channels = ctx.channel_count;
+  plan.coded_count = 0;
   for (int sb = 0; sb < ctx.sblimit; ++sb) {
-    for (int ch = 0; ch < ctx.channel_count; ++ch) {
-      plan.quantizers[sb][ch] = ctx.alloc[ch][sb] == 0 ? kSilent : dequantizer_for(*ctx.quant[ch][sb], 0.0);
+    const int coded_channels = sb < ctx.bound ? channels : 1;
+    for (int ch = 0; ch < coded_channels; ++ch) {
+      if (ctx.alloc[ch][sb] == 0) continue;
+      plan.coded[plan.coded_count++] = CodedSubband{static_cast<uint8_t>(sb), static_cast<uint8_t>(ch),
+                                                    coded_channels < channels, ctx.quant[ch][sb]->grouped != 0,
+                                                    ctx.alloc[ch][sb]};
+    }
+    for (int ch = 0; ch < channels; ++ch) {
+      if (ctx.alloc[ch][sb] == 0) {
+        plan.quantizers[sb][ch] = kSilent;
+        uint32_t* codes = ctx.codes[ch][sb];
+        codes[0] = codes[1] = codes[2] = 0;
+        double* out = ctx.granule_samples[sb][ch];
+        out[0] = out[1] = out[2] = 0.0;
+      } else {
+        plan.quantizers[sb][ch] = dequantizer_for(*ctx.quant[ch][sb], 0.0);
+      }
     }
   }
 }
@@ -173,36 +204,29 @@ inline void dequantize_codes(const uint32_t* codes, const Dequantizer& q, double
   for (int j = 0; j < kSlotsPerGranule; ++j) out[j] = dequantize_code(codes[j], q);
 }
 
-// Reads one granule's fields in one call, spreads them into the codes and
-// computes the values.
+// Reads one granule's fields in one call, spreads them into the codes of the
+// coded subbands and computes their values.
 void decode_planned_granule(DecoderContext& ctx, const GranulePlan& plan) {
   uint32_t fields[kSubbands * kMaxChannels * kSlotsPerGranule];
   read_bit_fields(plan.widths, plan.field_count, fields);
 
-  const int channels = ctx.channel_count;
   const uint32_t* field = fields;
-  for (int sb = 0; sb < ctx.sblimit; ++sb) {
-    const int coded_channels = sb < ctx.bound ? channels : 1;
-    for (int ch = 0; ch < coded_channels; ++ch) {
-      uint32_t* codes = ctx.codes[ch][sb];
-      const uint32_t levels = ctx.alloc[ch][sb];
-      if (levels == 0) {
-        // Nothing is read; the values come out 0.0 whatever the codes hold.
-        codes[0] = codes[1] = codes[2] = 0;
-      } else if (ctx.quant[ch][sb]->grouped) {
-        split_grouped_word(*field++, levels, codes);
-      } else {
-        codes[0] = field[0];
-        codes[1] = field[1];
-        codes[2] = field[2];
-        field += 3;
-      }
-      dequantize_codes(codes, plan.quantizers[sb][ch], ctx.granule_samples[sb][ch]);
+  for (int n = 0; n < plan.coded_count; ++n) {
+    const CodedSubband& c = plan.coded[n];
+    uint32_t* codes = ctx.codes[c.ch][c.sb];
+    if (c.grouped) {
+      split_grouped_word(*field++, c.levels, codes);
+    } else {
+      codes[0] = field[0];
+      codes[1] = field[1];
+      codes[2] = field[2];
+      field += 3;
     }
-    if (coded_channels == 1 && channels == 2) {
+    dequantize_codes(codes, plan.quantizers[c.sb][c.ch], ctx.granule_samples[c.sb][c.ch]);
+    if (c.shared) {
       // Above the bound both channels share the codes, each with its own scale factors.
-      for (int j = 0; j < kSlotsPerGranule; ++j) ctx.codes[1][sb][j] = ctx.codes[0][sb][j];
-      dequantize_codes(ctx.codes[1][sb], plan.quantizers[sb][1], ctx.granule_samples[sb][1]);
+      for (int j = 0; j < kSlotsPerGranule; ++j) ctx.codes[1][c.sb][j] = codes[j];
+      dequantize_codes(codes, plan.quantizers[c.sb][1], ctx.granule_samples[c.sb][1]);
     }
   }
 }
