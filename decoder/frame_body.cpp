@@ -145,14 +145,18 @@ inline double dequantize_code(uint32_t code, const Dequantizer& q) {
 
 // What the granules of a frame share: the widths of their fields and their
 // dequantizers, whose scale factors change every four granules.
-// A coded subband of a channel, in the order of the stream; above the
-// joint-stereo bound one entry serves both channels.
+// A coded subband of a channel, in the order of the stream, with where its
+// codes and values go; above the joint-stereo bound one entry serves both
+// channels, and `second_*` point at channel 1 (else they are null).
 struct CodedSubband {
-  uint8_t sb;
-  uint8_t ch;
-  bool shared;
-  bool grouped;
+  uint32_t* codes;
+  double* values;
+  const Dequantizer* quantizer;
+  uint32_t* second_codes;
+  double* second_values;
+  const Dequantizer* second_quantizer;
   uint32_t levels;
+  bool grouped;
 };
 
 struct GranulePlan {
@@ -173,9 +177,16 @@ void plan_frame(DecoderContext& ctx, GranulePlan& plan) {
     const int coded_channels = sb < ctx.bound ? channels : 1;
     for (int ch = 0; ch < coded_channels; ++ch) {
       if (ctx.alloc[ch][sb] == 0) continue;
-      plan.coded[plan.coded_count++] = CodedSubband{static_cast<uint8_t>(sb), static_cast<uint8_t>(ch),
-                                                    coded_channels < channels, ctx.quant[ch][sb]->grouped != 0,
-                                                    ctx.alloc[ch][sb]};
+      CodedSubband& coded = plan.coded[plan.coded_count++];
+      coded.codes = ctx.codes[ch][sb];
+      coded.values = ctx.granule_samples[sb][ch];
+      coded.quantizer = &plan.quantizers[sb][ch];
+      const bool shared = coded_channels < channels;
+      coded.second_codes = shared ? ctx.codes[1][sb] : nullptr;
+      coded.second_values = shared ? ctx.granule_samples[sb][1] : nullptr;
+      coded.second_quantizer = shared ? &plan.quantizers[sb][1] : nullptr;
+      coded.levels = ctx.alloc[ch][sb];
+      coded.grouped = ctx.quant[ch][sb]->grouped != 0;
     }
     for (int ch = 0; ch < channels; ++ch) {
       if (ctx.alloc[ch][sb] == 0) {
@@ -206,14 +217,14 @@ inline void dequantize_codes(const uint32_t* codes, const Dequantizer& q, double
 
 // Reads one granule's fields in one call, spreads them into the codes of the
 // coded subbands and computes their values.
-void decode_planned_granule(DecoderContext& ctx, const GranulePlan& plan) {
+void decode_planned_granule(const GranulePlan& plan) {
   uint32_t fields[kSubbands * kMaxChannels * kSlotsPerGranule];
   read_bit_fields(plan.widths, plan.field_count, fields);
 
   const uint32_t* field = fields;
   for (int n = 0; n < plan.coded_count; ++n) {
     const CodedSubband& c = plan.coded[n];
-    uint32_t* codes = ctx.codes[c.ch][c.sb];
+    uint32_t codes[kSlotsPerGranule];
     if (c.grouped) {
       split_grouped_word(*field++, c.levels, codes);
     } else {
@@ -222,11 +233,12 @@ void decode_planned_granule(DecoderContext& ctx, const GranulePlan& plan) {
       codes[2] = field[2];
       field += 3;
     }
-    dequantize_codes(codes, plan.quantizers[c.sb][c.ch], ctx.granule_samples[c.sb][c.ch]);
-    if (c.shared) {
+    for (int j = 0; j < kSlotsPerGranule; ++j) c.codes[j] = codes[j];
+    dequantize_codes(codes, *c.quantizer, c.values);
+    if (c.second_codes != nullptr) {
       // Above the bound both channels share the codes, each with its own scale factors.
-      for (int j = 0; j < kSlotsPerGranule; ++j) ctx.codes[1][c.sb][j] = codes[j];
-      dequantize_codes(codes, plan.quantizers[c.sb][1], ctx.granule_samples[c.sb][1]);
+      for (int j = 0; j < kSlotsPerGranule; ++j) c.second_codes[j] = codes[j];
+      dequantize_codes(codes, *c.second_quantizer, c.second_values);
     }
   }
 }
@@ -261,7 +273,7 @@ void decode_granule(DecoderContext& ctx, int part) {
   GranulePlan plan;
   plan_frame(ctx, plan);
   plan_scales(ctx, part, plan);
-  decode_planned_granule(ctx, plan);
+  decode_planned_granule(plan);
 }
 
 double dequantize(uint32_t code, const QuantClass& quant, int scale_factor_index) {
@@ -276,7 +288,7 @@ FrameResult decode_frame_body(DecoderContext& ctx, int mode, int mode_extension)
   for (int granule = 0; granule < kGranulesPerFrame; ++granule) {
     // The same as decode_granule(ctx, granule / 4), planned once per frame.
     if (granule % 4 == 0) plan_scales(ctx, granule / 4, plan);
-    decode_planned_granule(ctx, plan);
+    decode_planned_granule(plan);
     synthesize_granule(ctx);
   }
   // Zero bits past the end of the input are no frame: don't write what they made.
