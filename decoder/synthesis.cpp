@@ -155,6 +155,9 @@ bool synthesis_path_available(SynthesisPath path) {
 #endif
     case SynthesisPath::Avx2:
 #if defined(SONDRIK_AVX2_KERNELS)
+      // The first call comes from a static initializer, perhaps before the
+      // runtime's own detection has run.
+      __builtin_cpu_init();
       return __builtin_cpu_supports("avx2");
 #else
       return false;
