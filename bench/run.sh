@@ -24,7 +24,7 @@ done
 mkdir -p "$work"
 cd "$work"
 
-# Tones with tremolo over pink noise: every subband carries something, as in
+# Tones with tremolo over pink noise: most subbands carry something, as in
 # music, so allocation and synthesis do their full work. -R keeps the noise
 # the same from run to run.
 make_stream() {  # name seconds rate channels kbps twolame-mode

@@ -15,7 +15,9 @@ constexpr int kComputedRowsSymmetric = 32;
 // the standard's U vector takes the first half of every other block of 64 and
 // the second half of the blocks between them. Static, so that the AVX2 unit's
 // copy can never stand in for the one other units call.
-static inline int window_run_start(int v_offset, int i) { return (v_offset + 64 * i + 32 * (i & 1)) & (kRingLength - 1); }
+static inline int window_run_start(int v_offset, int i) {
+  return (v_offset + 64 * i + 32 * (i & 1)) & (kRingLength - 1);
+}
 
 // Matrixing: the 64 new ring entries at `block` from one slot's samples, the
 // sample of subband k at samples[k * stride], summing subbands 0 .. subbands - 1.
