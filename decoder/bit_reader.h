@@ -7,6 +7,9 @@
 void restart_bits(const uint8_t* frame_bytes);
 // 1 to 16 bits; bytes at or past the limit read as zero bits.
 uint32_t read_bits(int count);
+// `count` fields, field i of widths[i] bits (1 to 16), exactly as that many
+// read_bits calls would read them.
+void read_bit_fields(const uint8_t* widths, int count, uint32_t* fields);
 // The first byte of which no bit has been delivered (never past the limit).
 const uint8_t* bit_position();
 

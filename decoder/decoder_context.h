@@ -66,8 +66,12 @@ struct DecoderContext {
 
   // synthesis: matrixing, the three histories and the frame's PCM.
   double cos_matrix[kMatrixRows][kSubbands];
-  double mono_ring[kRingLength];
-  double channel_rings[kMaxChannels][kRingLength];
+  // The rows the fast paths compute, column by column: for each subband k the
+  // coefficients of those rows side by side, so vector lanes carry rows.
+  alignas(32) double matrix_columns[kSubbands][kMatrixRows];
+  int computed_rows;  // 32 when the matrix has its symmetries exactly, else 64
+  alignas(32) double mono_ring[kRingLength];
+  alignas(32) double channel_rings[kMaxChannels][kRingLength];
   int v_offset;
   double window_work[kWindowLength];
   int16_t pcm_out[kFramePcmValues];

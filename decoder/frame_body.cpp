@@ -1,5 +1,7 @@
 #include "decoder/frame_body.h"
 
+#include <cstring>
+
 #include "decoder/bit_reader.h"
 #include "decoder/stream.h"
 #include "decoder/synthesis.h"
@@ -40,22 +42,55 @@ void read_scale_factors(DecoderContext& ctx, int ch, int sb) {
   }
 }
 
-void read_codes(DecoderContext& ctx, int ch, int sb) {
-  uint32_t levels = ctx.alloc[ch][sb];
-  if (levels == 0) return;
-  const QuantClass& quant = *ctx.quant[ch][sb];
-  uint32_t* codes = ctx.codes[ch][sb];
-  if (quant.grouped) {
-    uint32_t word = read_bits(quant.bits);
-    codes[0] = word % levels;
-    codes[1] = (word / levels) % levels;
-    // The plain quotient: a word of levels^3 or more is used as read.
-    codes[2] = (word / levels) / levels;
-  } else {
-    codes[0] = read_bits(quant.bits);
-    codes[1] = read_bits(quant.bits);
-    codes[2] = read_bits(quant.bits);
+// A grouped word holds three codes, lowest first. The level count is one of
+// three constants, so each division becomes a multiplication.
+template <uint32_t levels>
+void split_word(uint32_t word, uint32_t* codes) {
+  codes[0] = word % levels;
+  codes[1] = (word / levels) % levels;
+  // The plain quotient: a word of levels^3 or more is used as read.
+  codes[2] = (word / levels) / levels;
+}
+
+void split_grouped_word(uint32_t word, uint32_t levels, uint32_t* codes) {
+  switch (levels) {
+    case 3:
+      split_word<3>(word, codes);
+      break;
+    case 5:
+      split_word<5>(word, codes);
+      break;
+    case 9:
+      split_word<9>(word, codes);
+      break;
+    default:
+      codes[0] = word % levels;
+      codes[1] = (word / levels) % levels;
+      codes[2] = (word / levels) / levels;
+      break;
   }
+}
+
+// Every granule of a frame has the same fields: by subband, then by channel,
+// each subband above the joint-stereo bound once for both channels; one
+// field for a grouped word, three for separate codes, none for silence.
+int list_field_widths(const DecoderContext& ctx, uint8_t* widths) {
+  const int channels = ctx.channel_count;
+  int count = 0;
+  for (int sb = 0; sb < ctx.sblimit; ++sb) {
+    const int coded_channels = sb < ctx.bound ? channels : 1;
+    for (int ch = 0; ch < coded_channels; ++ch) {
+      if (ctx.alloc[ch][sb] == 0) continue;
+      const QuantClass& quant = *ctx.quant[ch][sb];
+      const uint8_t width = static_cast<uint8_t>(quant.bits);
+      widths[count++] = width;
+      if (!quant.grouped) {
+        widths[count++] = width;
+        widths[count++] = width;
+      }
+    }
+  }
+  return count;
 }
 
 // Half the smallest power of two not below the level count: the value of a
@@ -65,6 +100,147 @@ uint32_t sign_bit_value(const QuantClass& quant) {
   uint32_t power = 1;
   while (power < quant.levels) power <<= 1;
   return power >> 1;
+}
+
+// 1 / power for a power of two, built from its exponent: exact, and cheaper
+// than a division.
+double reciprocal_of_power_of_two(uint32_t power) {
+  const uint64_t bits = static_cast<uint64_t>(1023 - __builtin_ctz(power)) << 52;
+  double reciprocal;
+  memcpy(&reciprocal, &bits, sizeof reciprocal);
+  return reciprocal;
+}
+
+// What one subband's codes need for their values in the current granule.
+struct Dequantizer {
+  uint32_t msb;
+  double msb_reciprocal;
+  double d;
+  double c;
+  double scale;
+};
+
+Dequantizer dequantizer_for(const QuantClass& quant, double scale) {
+  const uint32_t msb = sign_bit_value(quant);
+  return Dequantizer{msb, reciprocal_of_power_of_two(msb), quant.d, quant.c, scale};
+}
+
+// For a subband without allocation: sign + fraction + d is 0.0 or 1.0 for any
+// code, and times c = 0.0 it is +0.0, the value such a subband carries.
+constexpr Dequantizer kSilent = {1, 1.0, 1.0, 0.0, 1.0};
+
+inline double dequantize_code(uint32_t code, const Dequantizer& q) {
+  // The standard's sign + fraction: 0.0 if the code's msb is set, else -1.0,
+  // plus the lower bits divided by msb. Both steps are exact (msb is a power
+  // of two and every result a multiple of 1 / msb within [-1, 1)), so this is
+  // the same double as (lower bits, less msb when msb is clear) times 1 / msb,
+  // computed here without a branch on sign bits that are as good as random.
+  const int32_t steps = static_cast<int32_t>(code & (2 * q.msb - 1)) - static_cast<int32_t>(q.msb);
+  double value = static_cast<double>(steps) * q.msb_reciprocal;
+  // Exactly this order, each step rounded to double: the results are bit-exact.
+  value = value + q.d;
+  value = value * q.c;
+  return value * q.scale;
+}
+
+// What the granules of a frame share: the widths of their fields and their
+// dequantizers, whose scale factors change every four granules.
+// A coded subband of a channel, in the order of the stream, with where its
+// codes and values go; above the joint-stereo bound one entry serves both
+// channels, and `second_*` point at channel 1 (else they are null).
+struct CodedSubband {
+  uint32_t* codes;
+  double* values;
+  const Dequantizer* quantizer;
+  uint32_t* second_codes;
+  double* second_values;
+  const Dequantizer* second_quantizer;
+  uint32_t levels;
+  bool grouped;
+};
+
+struct GranulePlan {
+  uint8_t widths[kSubbands * kMaxChannels * kSlotsPerGranule];
+  int field_count;
+  CodedSubband coded[kSubbands * kMaxChannels];
+  int coded_count;
+  Dequantizer quantizers[kSubbands][kMaxChannels];
+};
+
+// Silent subbands get their codes and values here, once for all twelve
+// granules: nothing in a granule changes them.
+void plan_frame(DecoderContext& ctx, GranulePlan& plan) {
+  plan.field_count = list_field_widths(ctx, plan.widths);
+  const int channels = ctx.channel_count;
+  plan.coded_count = 0;
+  for (int sb = 0; sb < ctx.sblimit; ++sb) {
+    const int coded_channels = sb < ctx.bound ? channels : 1;
+    for (int ch = 0; ch < coded_channels; ++ch) {
+      if (ctx.alloc[ch][sb] == 0) continue;
+      CodedSubband& coded = plan.coded[plan.coded_count++];
+      coded.codes = ctx.codes[ch][sb];
+      coded.values = ctx.granule_samples[sb][ch];
+      coded.quantizer = &plan.quantizers[sb][ch];
+      const bool shared = coded_channels < channels;
+      coded.second_codes = shared ? ctx.codes[1][sb] : nullptr;
+      coded.second_values = shared ? ctx.granule_samples[sb][1] : nullptr;
+      coded.second_quantizer = shared ? &plan.quantizers[sb][1] : nullptr;
+      coded.levels = ctx.alloc[ch][sb];
+      coded.grouped = ctx.quant[ch][sb]->grouped != 0;
+    }
+    for (int ch = 0; ch < channels; ++ch) {
+      if (ctx.alloc[ch][sb] == 0) {
+        plan.quantizers[sb][ch] = kSilent;
+        uint32_t* codes = ctx.codes[ch][sb];
+        codes[0] = codes[1] = codes[2] = 0;
+        double* out = ctx.granule_samples[sb][ch];
+        out[0] = out[1] = out[2] = 0.0;
+      } else {
+        plan.quantizers[sb][ch] = dequantizer_for(*ctx.quant[ch][sb], 0.0);
+      }
+    }
+  }
+}
+
+// The scale factors of one group of four granules.
+void plan_scales(const DecoderContext& ctx, int part, GranulePlan& plan) {
+  for (int sb = 0; sb < ctx.sblimit; ++sb) {
+    for (int ch = 0; ch < ctx.channel_count; ++ch) {
+      if (ctx.alloc[ch][sb] != 0) plan.quantizers[sb][ch].scale = ScaleFactorTable[ctx.scf[ch][sb][part]];
+    }
+  }
+}
+
+inline void dequantize_codes(const uint32_t* codes, const Dequantizer& q, double* out) {
+  for (int j = 0; j < kSlotsPerGranule; ++j) out[j] = dequantize_code(codes[j], q);
+}
+
+// Reads one granule's fields in one call, spreads them into the codes of the
+// coded subbands and computes their values.
+void decode_planned_granule(const GranulePlan& plan) {
+  uint32_t fields[kSubbands * kMaxChannels * kSlotsPerGranule];
+  read_bit_fields(plan.widths, plan.field_count, fields);
+
+  const uint32_t* field = fields;
+  for (int n = 0; n < plan.coded_count; ++n) {
+    const CodedSubband& c = plan.coded[n];
+    uint32_t codes[kSlotsPerGranule];
+    if (c.grouped) {
+      split_grouped_word(*field++, c.levels, codes);
+    } else {
+      codes[0] = field[0];
+      codes[1] = field[1];
+      codes[2] = field[2];
+      field += 3;
+    }
+    for (int j = 0; j < kSlotsPerGranule; ++j) c.codes[j] = codes[j];
+    dequantize_codes(codes, *c.quantizer, c.values);
+    if (c.second_codes != nullptr) {
+      // Above the bound both channels share the codes, each with its own scale factors.
+      for (int j = 0; j < kSlotsPerGranule; ++j) c.second_codes[j] = codes[j];
+      dequantize_codes(codes, *c.second_quantizer, c.second_values);
+    }
+  }
 }
 
 }  // namespace
@@ -94,43 +270,25 @@ void read_side_info(DecoderContext& ctx, int mode, int mode_extension) {
 }
 
 void decode_granule(DecoderContext& ctx, int part) {
-  const int channels = ctx.channel_count;
-  for (int sb = 0; sb < ctx.sblimit; ++sb) {
-    if (sb < ctx.bound) {
-      for (int ch = 0; ch < channels; ++ch) read_codes(ctx, ch, sb);
-    } else {
-      read_codes(ctx, 0, sb);
-      for (int j = 0; j < kSlotsPerGranule; ++j) ctx.codes[1][sb][j] = ctx.codes[0][sb][j];
-    }
-    for (int ch = 0; ch < channels; ++ch) {
-      double* out = ctx.granule_samples[sb][ch];
-      if (ctx.alloc[ch][sb] == 0) {
-        out[0] = out[1] = out[2] = 0.0;
-        continue;
-      }
-      const QuantClass& quant = *ctx.quant[ch][sb];
-      const int scale_index = ctx.scf[ch][sb][part];
-      for (int j = 0; j < kSlotsPerGranule; ++j) out[j] = dequantize(ctx.codes[ch][sb][j], quant, scale_index);
-    }
-  }
+  GranulePlan plan;
+  plan_frame(ctx, plan);
+  plan_scales(ctx, part, plan);
+  decode_planned_granule(plan);
 }
 
 double dequantize(uint32_t code, const QuantClass& quant, int scale_factor_index) {
-  const uint32_t msb = sign_bit_value(quant);
-  const double sign = (code & msb) ? 0.0 : -1.0;
-  const double fraction = static_cast<double>(code & (msb - 1)) / static_cast<double>(msb);
-  // Exactly this order, each step rounded to double: the results are bit-exact.
-  double value = sign + fraction;
-  value = value + quant.d;
-  value = value * quant.c;
-  return value * ScaleFactorTable[scale_factor_index];
+  return dequantize_code(code, dequantizer_for(quant, ScaleFactorTable[scale_factor_index]));
 }
 
 FrameResult decode_frame_body(DecoderContext& ctx, int mode, int mode_extension) {
   ctx.pcm_count = 0;
   read_side_info(ctx, mode, mode_extension);
+  GranulePlan plan;
+  plan_frame(ctx, plan);
   for (int granule = 0; granule < kGranulesPerFrame; ++granule) {
-    decode_granule(ctx, granule / 4);
+    // The same as decode_granule(ctx, granule / 4), planned once per frame.
+    if (granule % 4 == 0) plan_scales(ctx, granule / 4, plan);
+    decode_planned_granule(plan);
     synthesize_granule(ctx);
   }
   // Zero bits past the end of the input are no frame: don't write what they made.
