@@ -72,6 +72,39 @@ int choose_progress_shift(int64_t size) {
   return shift;
 }
 
+// The first two-channel frame follows mono frames already written. The
+// output can't be read back, so the input is decoded once more from its start
+// with two_channel_seen set: the mono frames come out as two identical
+// channels, the rest exactly as before. The first frame's table and stream
+// line stay. Returns true to go on scanning from the start of the input.
+bool decode_again_with_two_channels(DecoderContext& ctx, int* result) {
+  ctx.frame_count -= 1;
+  if (!file_seek(ctx.input, 0)) {
+    char frames[24];
+    log_line(ctx.log, "ERR: stereo from frame %s on, and the input can't be read again to make the mono part stereo\r\n",
+             format_count(ctx.frame_count + 1, frames));
+    *result = abandon_before_two_channels(ctx);
+    return false;
+  }
+  if (!rewind_wav_data(ctx)) {
+    *result = abandon_after_write_failure(ctx);
+    return false;
+  }
+  ctx.two_channel_seen = true;
+  ctx.frame_count = 0;
+  ctx.sync = SyncState::Seeking;
+  ctx.sample_rate = 0;
+  ctx.last_valid_sample_rate = 0;
+  ctx.channel_count = 1;
+  reset_synthesis(ctx);
+  ctx.read_failed = false;
+  ctx.read_error = 0;
+  ctx.bytes_read = 0;
+  ctx.cursor = 0;
+  ctx.data_end = static_cast<int>(fill_behind(ctx, 0));
+  return true;
+}
+
 // Reads the header after the sync pair at the cursor, decodes the frame and
 // moves the cursor past what the body read. Returns true to go on scanning.
 bool decode_frame(DecoderContext& ctx, int* result) {
@@ -99,6 +132,9 @@ bool decode_frame(DecoderContext& ctx, int* result) {
   if (mode == kModeSingleChannel) {
     ctx.channel_count = 1;
   } else {
+    // Mono PCM already in the file has one channel where the header will say
+    // two: decode again from the start, writing every frame with two channels.
+    if (!ctx.two_channel_seen && ctx.bytes_written > 0) return decode_again_with_two_channels(ctx, result);
     ctx.two_channel_seen = true;
     ctx.channel_count = 2;
   }
