@@ -15,7 +15,6 @@ const int32_t SampleRateTable[4] = {44100, 48000, 32000, 0};
 const char* const mode_names[4] = {"stereo", "jstereo", "dualch", "mono"};
 
 constexpr int kModeSingleChannel = 3;
-constexpr int kModeJointStereo = 1;
 
 // Progress reports carry 32-bit sizes; past 2 GiB both sides are scaled down.
 void report_progress(DecoderContext& ctx) {
