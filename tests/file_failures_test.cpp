@@ -105,6 +105,22 @@ TEST(SourceFailures, AWavSourceIsRefusedAndLeftAsItWas) {
   }
 }
 
+TEST(DestinationFailures, ADestinationThatIsTheSourceUnderAnotherNameIsRefused) {
+  ScratchDir dir;
+  const std::vector<uint8_t> bytes = read_file(test_data(kStream));
+  write_file(dir.file("linked.mp2"), bytes);
+  ASSERT_EQ(symlink("linked.mp2", dir.file("linked.wav").c_str()), 0);
+  write_file(dir.file("hard.mp2"), bytes);
+  ASSERT_EQ(link(dir.file("hard.mp2").c_str(), dir.file("hard.wav").c_str()), 0);
+  for (const char* name : {"linked", "hard"}) {
+    SCOPED_TRACE(name);
+    Conversion c;
+    convert(dir.file(std::string(name) + ".mp2"), &c);
+    expect_one_line(c, "ERR: " + dir.file(std::string(name) + ".wav") + " is the source file itself\r\n");
+    EXPECT_EQ(read_file(dir.file(std::string(name) + ".mp2")), bytes);
+  }
+}
+
 TEST(DestinationFailures, ADestinationThatCantBeCreatedIsNamedAndNothingElseChanges) {
   ScratchDir dir;
   const std::vector<uint8_t> bytes = read_file(test_data(kStream));
