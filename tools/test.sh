@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs every test: the Linux build, the same tests under AddressSanitizer and
-# UndefinedBehaviorSanitizer, and the suites that drive the programs for real.
+# UndefinedBehaviorSanitizer, the suites that drive the programs for real, and
+# a minute of each fuzzer.
 # Ends with one line: "tests: N passed, N failed".
 set -uo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -34,6 +35,11 @@ run_ctest() {  # name, build dir, extra configure flags...
 mkdir -p build build-asan
 run_ctest "Linux build" build -DCMAKE_BUILD_TYPE=Release
 run_ctest "Sanitizer build" build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSONDRIK_SANITIZE=ON
+
+echo "== Fuzzers, 60 s each"
+bash tools/fuzz.sh 60 2>&1 | tee build-fuzz.log
+passed=$((passed + $(grep -c ': passed$' build-fuzz.log)))
+failed=$((failed + $(grep -c -E ': (FAILED|build failed)$' build-fuzz.log)))
 
 echo "tests: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
