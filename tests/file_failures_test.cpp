@@ -80,6 +80,8 @@ TEST(SourceFailures, EachGivesOneLineAndCreatesNothing) {
       {dir.file("album.mp2"), errno_line(EISDIR, dir.file("album.mp2"))},
       {dir.file("music.old/track"), "ERR: source file has no '.'\r\n"},
       {std::string(1100, 'a') + ".mp2", "ERR: source path is longer than 1027 characters\r\n"},
+      // Fits as a source, but its destination would not.
+      {std::string(1025, 'a') + ".m", "ERR: destination path is longer than 1027 characters\r\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.source.substr(0, 80));
