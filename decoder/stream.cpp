@@ -116,13 +116,23 @@ bool decode_frame(DecoderContext& ctx, int* result) {
   restart_bits(second_byte + 1);
 
   int32_t bitrate = BitrateTable[read_bits(4)];
-  ctx.sample_rate = SampleRateTable[read_bits(2)];
-  if (ctx.sample_rate != 0) ctx.last_valid_sample_rate = ctx.sample_rate;
+  const int32_t sample_rate = SampleRateTable[read_bits(2)];
   read_bits(2);  // padding and private bits
   int mode = static_cast<int>(read_bits(2));
-  ctx.mode_extension = static_cast<int>(read_bits(2));
+  const int mode_extension = static_cast<int>(read_bits(2));
   read_bits(4);  // copyright, original and emphasis
   if ((*second_byte & 1) == 0) read_bits(16);  // CRC word, not verified
+
+  // Mono PCM already in the file has one channel where the header will say
+  // two: decode again from the start, writing every frame with two channels.
+  // Checked before this frame's fields are kept: should that fail, the header
+  // describes the mono frames, rate included.
+  if (mode != kModeSingleChannel && !ctx.two_channel_seen && ctx.bytes_written > 0) {
+    return decode_again_with_two_channels(ctx, result);
+  }
+  ctx.sample_rate = sample_rate;
+  if (ctx.sample_rate != 0) ctx.last_valid_sample_rate = ctx.sample_rate;
+  ctx.mode_extension = mode_extension;
 
   if (ctx.table_id == -1) {
     log_line(ctx.log, "%d %dk %s\r\n", ctx.sample_rate, bitrate, mode_names[mode]);
@@ -131,9 +141,6 @@ bool decode_frame(DecoderContext& ctx, int* result) {
   if (mode == kModeSingleChannel) {
     ctx.channel_count = 1;
   } else {
-    // Mono PCM already in the file has one channel where the header will say
-    // two: decode again from the start, writing every frame with two channels.
-    if (!ctx.two_channel_seen && ctx.bytes_written > 0) return decode_again_with_two_channels(ctx, result);
     ctx.two_channel_seen = true;
     ctx.channel_count = 2;
   }
