@@ -1,8 +1,9 @@
 // decode_stream over any bytes, with files in memory. Whatever the input, the
 // decoder stays inside its buffers (the sanitizers see to that), ends with
 // one result, and every WAV it completes has a header that matches its data.
-// The input's last byte also picks a failure to stage: a write that fills the
-// disk, a read that fails, or an input that can't be rewound.
+// The input's last byte also picks a failure to stage: a disk that is full
+// from the start or fills up, a read that fails half-way, or an input that
+// can't be rewound.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -50,6 +51,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   output.keep = 44;
   const uint8_t cue = size > 0 ? data[size - 1] : 0;
   switch (cue & 7) {
+    case 4:
+      output.fail_write_at = 0;  // not even the header can be written
+      break;
     case 5:
       output.fail_write_at = 44 + (cue >> 3) * 1500;
       break;

@@ -46,11 +46,17 @@ bool file_read(FileHandle file, void* buffer, uint32_t wanted, uint32_t* got) {
   }
   uint64_t end = in->position + wanted;
   if (end > in->size) end = in->size;
-  if (in->fail_read_at >= 0 && end > static_cast<uint64_t>(in->fail_read_at) && in->position < end) {
-    memory_errno = EIO;
-    return false;
+  if (in->fail_read_at >= 0 && in->position < end) {
+    // Like a bad sector: the bytes before it come, the read after them fails.
+    const uint64_t bad = static_cast<uint64_t>(in->fail_read_at);
+    if (in->position >= bad) {
+      memory_errno = EIO;
+      return false;
+    }
+    if (end > bad) end = bad;
   }
   uint8_t* out = static_cast<uint8_t*>(buffer);
+  if (in->pattern_length == 0) end = in->position;
   while (in->position < end) {
     const uint64_t at = in->position % in->pattern_length;
     uint64_t run = in->pattern_length - at;
@@ -80,7 +86,8 @@ bool file_write(FileHandle file, const void* buffer, uint32_t count, uint32_t* w
   if (out->head.size() < kept_end) out->head.resize(kept_end);
   if (out->position < kept_end) memcpy(out->head.data() + out->position, buffer, kept_end - out->position);
   out->position = end;
-  if (end > out->size) out->size = end;
+  // Seeking past the end and writing nothing doesn't lengthen a file.
+  if (n > 0 && end > out->size) out->size = end;
   *written = static_cast<uint32_t>(n);
   if (full) memory_errno = ENOSPC;
   return !full;

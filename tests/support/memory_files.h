@@ -13,7 +13,7 @@ struct MemoryInput {
   const uint8_t* pattern = nullptr;
   uint64_t pattern_length = 0;
   uint64_t size = 0;
-  int64_t fail_read_at = -1;  // the read that would reach this offset fails
+  int64_t fail_read_at = -1;  // reads stop short at this offset; the next one fails
   bool seekable = true;       // false: like a pipe, it can't be rewound
   uint64_t position = 0;
 };
