@@ -86,6 +86,9 @@ TEST(CommandLine, BadFilesAmongGoodOnesFailOneLineEachAndTheRestConvert) {
   expect_failed_with(run, dir.file("empty.mp2"), "ERROR 0 reading input");
   expect_converted(run, dir.file("last.mpeg"), dir.file("last.wav"));
   EXPECT_EQ(read_file(dir.file("take.WAV")), mp2);
+  EXPECT_FALSE(file_exists(dir.file("missing.wav")));
+  EXPECT_FALSE(file_exists(dir.file("album.wav")));
+  EXPECT_TRUE(read_file(dir.file("empty.wav")).empty());
   EXPECT_NE(run.output.find("sondrik finished\n"), std::string::npos);
 
   const ConverterRun good = run_converter({dir.file("first.mp2")});
