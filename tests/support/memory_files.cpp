@@ -37,6 +37,9 @@ bool file_create_write(const char*, FileHandle*) {
   return false;
 }
 
+// Files in memory have no other names.
+bool file_is_same(FileHandle, const char*) { return false; }
+
 bool file_read(FileHandle file, void* buffer, uint32_t wanted, uint32_t* got) {
   MemoryInput* in = as_input(file);
   *got = 0;
