@@ -116,4 +116,22 @@ TEST(CommandLine, AnUnreadableFileAndAReadOnlyFolderFailForAnOrdinaryUser) {
   EXPECT_FALSE(file_exists(dir.file("locked.wav")));
 }
 
+TEST(CommandLine, AFullDiskFailsItsFileAndTheNextFileElsewhereConverts) {
+  ScratchDir mount_point;
+  SmallFilesystem fs(mount_point.path(), 128 * 1024);
+  if (!fs.mounted()) GTEST_SKIP() << "mounting a tmpfs needs root";
+  ScratchDir dir;
+  const std::vector<uint8_t> mp2 = read_file(test_data(kStream));
+  write_file(mount_point.file("full.mp2"), mp2);
+  write_file(dir.file("next.mp2"), mp2);
+
+  const ConverterRun run = run_converter({mount_point.file("full.mp2"), dir.file("next.mp2")});
+  EXPECT_EQ(run.exit_status, 1);
+  ASSERT_EQ(run.lines_after.count(mount_point.file("full.mp2")), 1u) << run.output;
+  const auto& lines = run.lines_after.at(mount_point.file("full.mp2"));
+  ASSERT_EQ(lines.size(), 2u) << run.output;  // the stream line, then the failure
+  EXPECT_EQ(lines[1], "ERR 28 writing output wav file");
+  expect_converted(run, dir.file("next.mp2"), dir.file("next.wav"));
+}
+
 }  // namespace

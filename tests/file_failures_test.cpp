@@ -4,7 +4,6 @@
 
 #include <cerrno>
 #include <fcntl.h>
-#include <sys/mount.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -38,24 +37,6 @@ void expect_one_line(const Conversion& c, const std::string& line) {
 std::string errno_line(int code, const std::string& path) {
   return "ERR " + std::to_string(code) + " opening " + path + "\r\n";
 }
-
-// A tmpfs of `bytes` mounted over a folder for the life of the object; root only.
-class SmallFilesystem {
- public:
-  SmallFilesystem(const std::string& at, size_t bytes) : at_(at) {
-    const std::string options = "size=" + std::to_string(bytes) + ",mode=0777";
-    mounted_ = getuid() == 0 && mount("tmpfs", at.c_str(), "tmpfs", 0, options.c_str()) == 0;
-  }
-  ~SmallFilesystem() {
-    if (mounted_) umount(at_.c_str());
-  }
-  bool mounted() const { return mounted_; }
-  bool make_read_only() { return mount(nullptr, at_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0; }
-
- private:
-  std::string at_;
-  bool mounted_;
-};
 
 // Writes into `path` until the file system has no room left.
 void fill_up(const std::string& path) {

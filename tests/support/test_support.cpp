@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,6 +25,19 @@ ScratchDir::ScratchDir() {
 ScratchDir::~ScratchDir() {
   std::string command = "chmod -R u+rwx '" + path_ + "' 2>/dev/null; rm -rf '" + path_ + "'";
   if (system(command.c_str()) != 0) fprintf(stderr, "could not remove %s\n", path_.c_str());
+}
+
+SmallFilesystem::SmallFilesystem(const std::string& at, size_t bytes) : at_(at) {
+  const std::string options = "size=" + std::to_string(bytes) + ",mode=0777";
+  mounted_ = getuid() == 0 && mount("tmpfs", at.c_str(), "tmpfs", 0, options.c_str()) == 0;
+}
+
+SmallFilesystem::~SmallFilesystem() {
+  if (mounted_) umount(at_.c_str());
+}
+
+bool SmallFilesystem::make_read_only() {
+  return mount(nullptr, at_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
 }
 
 CapturedLog::CapturedLog() {

@@ -21,6 +21,22 @@ class ScratchDir {
   std::string path_;
 };
 
+// A tmpfs of `bytes` mounted over a folder for the life of the object; only
+// root can mount, so check mounted().
+class SmallFilesystem {
+ public:
+  SmallFilesystem(const std::string& at, size_t bytes);
+  ~SmallFilesystem();
+  SmallFilesystem(const SmallFilesystem&) = delete;
+  SmallFilesystem& operator=(const SmallFilesystem&) = delete;
+  bool mounted() const { return mounted_; }
+  bool make_read_only();
+
+ private:
+  std::string at_;
+  bool mounted_;
+};
+
 // A log pane that keeps every line it is given, line ends included.
 struct CapturedLog {
   std::vector<std::string> lines;
