@@ -53,6 +53,11 @@ bool file_write(FileHandle file, const void* buffer, uint32_t count, uint32_t* w
 }
 
 bool file_seek(FileHandle file, int64_t position) {
+  // On a pipe SetFilePointer may report success without moving.
+  if (GetFileType(as_handle(file)) != FILE_TYPE_DISK) {
+    SetLastError(ERROR_SEEK);
+    return false;
+  }
   LONG high = static_cast<LONG>(position >> 32);
   DWORD low = SetFilePointer(as_handle(file), static_cast<LONG>(position & 0xFFFFFFFF), &high, FILE_BEGIN);
   return !(low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR);
