@@ -174,7 +174,7 @@ TEST(DiskFull, ADeviceThatIsAlwaysFullGivesOneLine) {
 TEST(ReadFailures, AReadFailingMidInputKeepsWhatWasDecodedAndSaysSo) {
   const std::vector<uint8_t> mp2 = read_file(test_data(kStream));
   int master = posix_openpt(O_RDWR | O_NOCTTY);
-  ASSERT_GE(master, 0);
+  if (master < 0) GTEST_SKIP() << "no pseudo-terminals here; the in-memory tests cover a failing read";
   ASSERT_EQ(grantpt(master), 0);
   ASSERT_EQ(unlockpt(master), 0);
   int side = open(ptsname(master), O_RDWR | O_NOCTTY);
