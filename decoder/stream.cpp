@@ -15,7 +15,6 @@ const int32_t SampleRateTable[4] = {44100, 48000, 32000, 0};
 const char* const mode_names[4] = {"stereo", "jstereo", "dualch", "mono"};
 
 constexpr int kModeSingleChannel = 3;
-constexpr int kModeJointStereo = 1;
 
 // Progress reports carry 32-bit sizes; past 2 GiB both sides are scaled down.
 void report_progress(DecoderContext& ctx) {
@@ -72,6 +71,39 @@ int choose_progress_shift(int64_t size) {
   return shift;
 }
 
+// The first two-channel frame follows mono frames already written. The
+// output can't be read back, so the input is decoded once more from its start
+// with two_channel_seen set: the mono frames come out as two identical
+// channels, the rest exactly as before. The first frame's table and stream
+// line stay. Returns true to go on scanning from the start of the input.
+bool decode_again_with_two_channels(DecoderContext& ctx, int* result) {
+  ctx.frame_count -= 1;
+  if (!file_seek(ctx.input, 0)) {
+    char frames[24];
+    log_line(ctx.log, "ERR: stereo from frame %s on, and the input can't be read again to make the mono part stereo\r\n",
+             format_count(ctx.frame_count + 1, frames));
+    *result = abandon_before_two_channels(ctx);
+    return false;
+  }
+  if (!rewind_wav_data(ctx)) {
+    *result = abandon_after_write_failure(ctx);
+    return false;
+  }
+  ctx.two_channel_seen = true;
+  ctx.frame_count = 0;
+  ctx.sync = SyncState::Seeking;
+  ctx.sample_rate = 0;
+  ctx.last_valid_sample_rate = 0;
+  ctx.channel_count = 1;
+  reset_synthesis(ctx);
+  ctx.read_failed = false;
+  ctx.read_error = 0;
+  ctx.bytes_read = 0;
+  ctx.cursor = 0;
+  ctx.data_end = static_cast<int>(fill_behind(ctx, 0));
+  return true;
+}
+
 // Reads the header after the sync pair at the cursor, decodes the frame and
 // moves the cursor past what the body read. Returns true to go on scanning.
 bool decode_frame(DecoderContext& ctx, int* result) {
@@ -84,13 +116,23 @@ bool decode_frame(DecoderContext& ctx, int* result) {
   restart_bits(second_byte + 1);
 
   int32_t bitrate = BitrateTable[read_bits(4)];
-  ctx.sample_rate = SampleRateTable[read_bits(2)];
-  if (ctx.sample_rate != 0) ctx.last_valid_sample_rate = ctx.sample_rate;
+  const int32_t sample_rate = SampleRateTable[read_bits(2)];
   read_bits(2);  // padding and private bits
   int mode = static_cast<int>(read_bits(2));
-  ctx.mode_extension = static_cast<int>(read_bits(2));
+  const int mode_extension = static_cast<int>(read_bits(2));
   read_bits(4);  // copyright, original and emphasis
   if ((*second_byte & 1) == 0) read_bits(16);  // CRC word, not verified
+
+  // Mono PCM already in the file has one channel where the header will say
+  // two: decode again from the start, writing every frame with two channels.
+  // Checked before this frame's fields are kept: should that fail, the header
+  // describes the mono frames, rate included.
+  if (mode != kModeSingleChannel && !ctx.two_channel_seen && ctx.bytes_written > 0) {
+    return decode_again_with_two_channels(ctx, result);
+  }
+  ctx.sample_rate = sample_rate;
+  if (ctx.sample_rate != 0) ctx.last_valid_sample_rate = ctx.sample_rate;
+  ctx.mode_extension = mode_extension;
 
   if (ctx.table_id == -1) {
     log_line(ctx.log, "%d %dk %s\r\n", ctx.sample_rate, bitrate, mode_names[mode]);

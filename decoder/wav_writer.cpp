@@ -49,10 +49,13 @@ bool write_wav_header(DecoderContext& ctx, int64_t data_size) {
 }
 
 // The PCM bytes in the file: its size less the header, none if it is shorter.
+// Bytes past what this pass wrote are left from a first pass that was
+// decoded again with two channels (stream.cpp); they are not data.
 int64_t pcm_in_file(const DecoderContext& ctx) {
   int64_t size = file_size(ctx.output);
   if (size < kWavHeaderSize) return 0;
-  return size - kWavHeaderSize;
+  const int64_t pcm = size - kWavHeaderSize;
+  return pcm > ctx.bytes_written ? ctx.bytes_written : pcm;
 }
 
 // What a header may declare of a file that stopped early: whole sample frames.
@@ -131,4 +134,18 @@ int abandon_at_wav_limit(DecoderContext& ctx) {
   log_line(ctx.log, "ERR: wav file full at 4 GiB, stopped after %s frames\r\n", format_count(ctx.frame_count, frames));
   write_wav_header(ctx, pcm_in_file(ctx));
   return -1;
+}
+
+int abandon_before_two_channels(DecoderContext& ctx) {
+  if (!write_wav_header(ctx, pcm_in_file(ctx))) {
+    log_line(ctx.log, "ERR %d writing output wav file\r\n", ctx.write_error);
+  }
+  return -1;
+}
+
+bool rewind_wav_data(DecoderContext& ctx) {
+  ctx.bytes_written = 0;
+  if (file_seek(ctx.output, kWavHeaderSize)) return true;
+  ctx.write_error = last_error();
+  return false;
 }

@@ -24,6 +24,8 @@ constexpr int kLogLineLimit = 1024;
 bool file_open_read(const char* path, FileHandle* file);
 // Destination: created or emptied, write only, others may read it meanwhile.
 bool file_create_write(const char* path, FileHandle* file);
+// True when `path` names the open `file` itself (through a link, say).
+bool file_is_same(FileHandle file, const char* path);
 // Reads up to `wanted` bytes; *got is 0 at the end of the file.
 bool file_read(FileHandle file, void* buffer, uint32_t wanted, uint32_t* got);
 // Writes all `count` bytes or fails; *written tells how many made it.

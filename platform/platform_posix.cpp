@@ -39,6 +39,12 @@ bool file_create_write(const char* path, FileHandle* file) {
   return true;
 }
 
+bool file_is_same(FileHandle file, const char* path) {
+  struct stat open_file, named;
+  if (fstat(as_fd(file), &open_file) != 0 || stat(path, &named) != 0) return false;
+  return open_file.st_dev == named.st_dev && open_file.st_ino == named.st_ino;
+}
+
 bool file_read(FileHandle file, void* buffer, uint32_t wanted, uint32_t* got) {
   for (;;) {
     ssize_t n = read(as_fd(file), buffer, wanted);

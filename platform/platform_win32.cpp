@@ -35,6 +35,18 @@ bool file_create_write(const char* path, FileHandle* file) {
   return true;
 }
 
+bool file_is_same(FileHandle file, const char* path) {
+  HANDLE named = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (named == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION a, b;
+  const bool same = GetFileInformationByHandle(as_handle(file), &a) && GetFileInformationByHandle(named, &b) &&
+                    a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+                    a.nFileIndexLow == b.nFileIndexLow;
+  CloseHandle(named);
+  return same;
+}
+
 bool file_read(FileHandle file, void* buffer, uint32_t wanted, uint32_t* got) {
   DWORD n = 0;
   BOOL ok = ReadFile(as_handle(file), buffer, wanted, &n, nullptr);
@@ -50,6 +62,11 @@ bool file_write(FileHandle file, const void* buffer, uint32_t count, uint32_t* w
 }
 
 bool file_seek(FileHandle file, int64_t position) {
+  // On a pipe SetFilePointer may report success without moving.
+  if (GetFileType(as_handle(file)) != FILE_TYPE_DISK) {
+    SetLastError(ERROR_SEEK);
+    return false;
+  }
   LONG high = static_cast<LONG>(position >> 32);
   DWORD low = SetFilePointer(as_handle(file), static_cast<LONG>(position & 0xFFFFFFFF), &high, FILE_BEGIN);
   return !(low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR);

@@ -64,6 +64,13 @@ int convert_pair(ProgressBar bar, const char* source, const char* destination, L
     log_line(log, "ERR %d opening %s\r\n", last_error(), source);
     return -1;
   }
+  // A destination that is the source under another name (a link) would be
+  // emptied before it is read.
+  if (file_is_same(input, destination)) {
+    log_line(log, "ERR: %s is the source file itself\r\n", destination);
+    file_close(input);
+    return -1;
+  }
   FileHandle output = kNoFile;
   if (!file_create_write(destination, &output)) {
     log_line(log, "ERR %d opening %s\r\n", last_error(), destination);

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs every test: the Linux build, the same tests under AddressSanitizer and
 # UndefinedBehaviorSanitizer, the suites that drive the programs for real, and
-# the Windows program under Wine.
+# the Windows program under Wine, and a minute of each fuzzer.
 # Ends with one line: "tests: N passed, N failed".
 set -uo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -57,6 +57,12 @@ run_wine_suite() {
 run_ctest "Linux build" build -DCMAKE_BUILD_TYPE=Release
 run_ctest "Sanitizer build" build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSONDRIK_SANITIZE=ON
 run_wine_suite
+
+echo "== Fuzzers, 60 s each"
+mkdir -p build-fuzz
+bash tools/fuzz.sh 60 2>&1 | tee build-fuzz/fuzz.log
+passed=$((passed + $(grep -c ': passed$' build-fuzz/fuzz.log)))
+failed=$((failed + $(grep -c -E ': (FAILED|build failed)$' build-fuzz/fuzz.log)))
 
 echo "tests: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -2,10 +2,12 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,6 +25,19 @@ ScratchDir::ScratchDir() {
 ScratchDir::~ScratchDir() {
   std::string command = "chmod -R u+rwx '" + path_ + "' 2>/dev/null; rm -rf '" + path_ + "'";
   if (system(command.c_str()) != 0) fprintf(stderr, "could not remove %s\n", path_.c_str());
+}
+
+SmallFilesystem::SmallFilesystem(const std::string& at, size_t bytes) : at_(at) {
+  const std::string options = "size=" + std::to_string(bytes) + ",mode=0777";
+  mounted_ = getuid() == 0 && mount("tmpfs", at.c_str(), "tmpfs", 0, options.c_str()) == 0;
+}
+
+SmallFilesystem::~SmallFilesystem() {
+  if (mounted_) umount(at_.c_str());
+}
+
+bool SmallFilesystem::make_read_only() {
+  return mount(nullptr, at_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
 }
 
 CapturedLog::CapturedLog() {
@@ -83,4 +98,40 @@ int decode_file(const std::string& input, const std::string& output, LogPane log
   close(in);
   close(out);
   return result;
+}
+
+namespace {
+
+uint32_t le32(const std::vector<uint8_t>& b, size_t at) {
+  return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
+}
+uint16_t le16(const std::vector<uint8_t>& b, size_t at) { return static_cast<uint16_t>(b[at] | (b[at + 1] << 8)); }
+
+}  // namespace
+
+WavHeaderFields parse_wav_header(const std::vector<uint8_t>& file) {
+  WavHeaderFields h{};
+  if (file.size() < 44) return h;
+  h.canonical = memcmp(file.data(), "RIFF", 4) == 0 && memcmp(file.data() + 8, "WAVEfmt ", 8) == 0 &&
+                le32(file, 16) == 16 && le16(file, 20) == 1 && le16(file, 34) == 16 &&
+                memcmp(file.data() + 36, "data", 4) == 0;
+  h.riff_size = le32(file, 4);
+  h.channels = le16(file, 22);
+  h.sample_rate = le32(file, 24);
+  h.byte_rate = le32(file, 28);
+  h.block_align = le16(file, 32);
+  h.data_size = le32(file, 40);
+  return h;
+}
+
+std::vector<int16_t> wav_samples(const std::vector<uint8_t>& file) {
+  std::vector<int16_t> samples;
+  for (size_t at = 44; at + 1 < file.size(); at += 2) samples.push_back(static_cast<int16_t>(le16(file, at)));
+  return samples;
+}
+
+std::vector<uint8_t> joined(const std::vector<uint8_t>& first, const std::vector<uint8_t>& second) {
+  std::vector<uint8_t> all = first;
+  all.insert(all.end(), second.begin(), second.end());
+  return all;
 }

@@ -21,6 +21,22 @@ class ScratchDir {
   std::string path_;
 };
 
+// A tmpfs of `bytes` mounted over a folder for the life of the object; only
+// root can mount, so check mounted().
+class SmallFilesystem {
+ public:
+  SmallFilesystem(const std::string& at, size_t bytes);
+  ~SmallFilesystem();
+  SmallFilesystem(const SmallFilesystem&) = delete;
+  SmallFilesystem& operator=(const SmallFilesystem&) = delete;
+  bool mounted() const { return mounted_; }
+  bool make_read_only();
+
+ private:
+  std::string at_;
+  bool mounted_;
+};
+
 // A log pane that keeps every line it is given, line ends included.
 struct CapturedLog {
   std::vector<std::string> lines;
@@ -46,6 +62,21 @@ std::vector<uint8_t> read_file(const std::string& path);
 void write_file(const std::string& path, const std::vector<uint8_t>& bytes);
 bool file_exists(const std::string& path);
 std::string sha256_of_file(const std::string& path);
+
+// The fields of a canonical 44-byte WAV header.
+struct WavHeaderFields {
+  bool canonical;  // RIFF/WAVE/fmt /data in their places, PCM, 16 bits
+  uint32_t riff_size;
+  uint16_t channels;
+  uint32_t sample_rate;
+  uint32_t byte_rate;
+  uint16_t block_align;
+  uint32_t data_size;
+};
+WavHeaderFields parse_wav_header(const std::vector<uint8_t>& file);
+// The 16-bit samples after the header.
+std::vector<int16_t> wav_samples(const std::vector<uint8_t>& file);
+std::vector<uint8_t> joined(const std::vector<uint8_t>& first, const std::vector<uint8_t>& second);
 
 // Runs decode_stream from `input` into `output` with the given sinks.
 int decode_file(const std::string& input, const std::string& output, LogPane log, ProgressBar bar);

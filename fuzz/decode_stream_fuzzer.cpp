@@ -1,0 +1,94 @@
+// decode_stream over any bytes, with files in memory. Whatever the input, the
+// decoder stays inside its buffers (the sanitizers see to that), ends with
+// one result, and every WAV it completes has a header that matches its data.
+// The input's last byte also picks a failure to stage: a disk that is full
+// from the start or fills up, a read that fails half-way, or an input that
+// can't be rewound.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "decoder/stream.h"
+#include "platform/report_sinks.h"
+#include "tests/support/memory_files.h"
+
+namespace {
+
+uint32_t le32(const uint8_t* at) {
+  return at[0] | (at[1] << 8) | (at[2] << 16) | (static_cast<uint32_t>(at[3]) << 24);
+}
+
+void check(bool holds) {
+  if (!holds) __builtin_trap();
+}
+
+struct LineCheck {
+  int lines = 0;
+  int failures = 0;
+};
+
+void count_line(void* context, const char* line) {
+  LineCheck* seen = static_cast<LineCheck*>(context);
+  const size_t length = strlen(line);
+  check(length >= 2 && strcmp(line + length - 2, "\r\n") == 0);
+  if (strncmp(line, "ERR", 3) == 0) seen->failures += 1;
+  seen->lines += 1;
+}
+
+int32_t next_byte(void*, uint32_t done, int32_t total) {
+  check(total >= 0);
+  return static_cast<int32_t>(done);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  MemoryInput input;
+  input.pattern = data;
+  input.pattern_length = size;
+  input.size = size;
+  MemoryOutput output;
+  output.keep = 44;
+  const uint8_t cue = size > 0 ? data[size - 1] : 0;
+  switch (cue & 7) {
+    case 4:
+      output.fail_write_at = 0;  // not even the header can be written
+      break;
+    case 5:
+      output.fail_write_at = 44 + (cue >> 3) * 1500;
+      break;
+    case 6:
+      input.fail_read_at = static_cast<int64_t>(size / 2);
+      break;
+    case 7:
+      input.seekable = false;
+      break;
+    default:
+      break;
+  }
+
+  LineCheck seen;
+  LogPaneWindow log{count_line, &seen};
+  ProgressBarWindow bar{next_byte, nullptr};
+  const int result = decode_stream(&log, memory_handle(&output), memory_handle(&input), (cue & 8) ? &bar : nullptr);
+
+  check(result == 0 || result == -1);
+  if (result == 0) {
+    // The stream line when there was a frame, the time and the statistics.
+    check(seen.failures == 0 && seen.lines >= 2 && seen.lines <= 3);
+  } else {
+    check(seen.failures == 1);
+  }
+  if (output.size >= 44) {
+    const uint8_t* h = output.head.data();
+    const uint32_t data_size = le32(h + 40);
+    const uint32_t channels = h[22];
+    const uint32_t rate = le32(h + 24);
+    check(memcmp(h, "RIFF", 4) == 0 && le32(h + 4) == data_size + 36);
+    check(channels == 1 || channels == 2);
+    check(rate == 32000 || rate == 44100 || rate == 48000);
+    check(data_size % (2 * channels) == 0 && data_size <= output.size - 44);
+    if (result == 0) check(data_size == output.size - 44);
+  }
+  return 0;
+}

@@ -1,0 +1,123 @@
+// Streams whose frames change between one and two channels: the whole file
+// must have two channels and play at the right speed, whichever comes first.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <thread>
+#include <unistd.h>
+
+#include "decoder/stream.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+constexpr size_t kFrameSamples = 1152;
+constexpr size_t kFramesPerPart = 13;
+
+struct Decoded {
+  int result;
+  std::vector<uint8_t> wav;
+  CapturedLog log;
+};
+
+void decode_bytes(const std::vector<uint8_t>& mp2, Decoded* out, RecordedProgress* progress = nullptr) {
+  ScratchDir dir;
+  write_file(dir.file("in.mp2"), mp2);
+  out->result = decode_file(dir.file("in.mp2"), dir.file("out.wav"), &out->log.pane,
+                            progress != nullptr ? &progress->bar : nullptr);
+  out->wav = read_file(dir.file("out.wav"));
+}
+
+std::vector<uint8_t> mono_part() { return read_file(test_data("switch/mono_48k_96k.mp2")); }
+std::vector<uint8_t> stereo_part() { return read_file(test_data("switch/stereo_48k_192k.mp2")); }
+
+// Each value of a one-channel PCM run, twice in a row.
+std::vector<int16_t> as_two_channels(const std::vector<int16_t>& mono) {
+  std::vector<int16_t> both;
+  for (int16_t v : mono) {
+    both.push_back(v);
+    both.push_back(v);
+  }
+  return both;
+}
+
+std::vector<int16_t> concat(std::vector<int16_t> a, const std::vector<int16_t>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+void expect_two_channel_file(const Decoded& d, const std::string& stream_line) {
+  const size_t data = 2 * kFramesPerPart * kFrameSamples * 4;
+  ASSERT_EQ(d.result, 0) << d.log.all();
+  ASSERT_EQ(d.log.lines.size(), 3u) << d.log.all();
+  EXPECT_EQ(d.log.lines[0], stream_line);
+  EXPECT_EQ(d.log.lines[2], "26 frames est 119808,  119808 written 119808 datasize\r\n");
+  ASSERT_EQ(d.wav.size(), 44 + data);
+  const WavHeaderFields h = parse_wav_header(d.wav);
+  EXPECT_TRUE(h.canonical);
+  EXPECT_EQ(h.channels, 2);
+  EXPECT_EQ(h.sample_rate, 48000u);
+  EXPECT_EQ(h.byte_rate, 192000u);
+  EXPECT_EQ(h.block_align, 4);
+  EXPECT_EQ(h.data_size, data);
+  EXPECT_EQ(h.riff_size, data + 36);
+}
+
+TEST(ChannelSwitch, MonoFramesBeforeTheFirstStereoFrameBecomeTwoIdenticalChannels) {
+  Decoded mono, stereo, both;
+  decode_bytes(mono_part(), &mono);
+  decode_bytes(stereo_part(), &stereo);
+  RecordedProgress progress;
+  decode_bytes(joined(mono_part(), stereo_part()), &both, &progress);
+  expect_two_channel_file(both, "48000 96k mono\r\n");
+  // Every part decodes exactly as it does alone: the mono part twice over.
+  EXPECT_EQ(wav_samples(both.wav), concat(as_two_channels(wav_samples(mono.wav)), wav_samples(stereo.wav)));
+
+  // The second pass over the input doesn't move the bar backwards.
+  ASSERT_FALSE(progress.reports.empty());
+  for (size_t i = 1; i < progress.reports.size(); ++i) {
+    EXPECT_GE(progress.reports[i].done, progress.reports[i - 1].done);
+  }
+  EXPECT_EQ(progress.reports.back().done, mono_part().size() + stereo_part().size());
+}
+
+TEST(ChannelSwitch, MonoFramesAfterAStereoFrameAreWrittenTwice) {
+  Decoded mono, stereo, both;
+  decode_bytes(mono_part(), &mono);
+  decode_bytes(stereo_part(), &stereo);
+  decode_bytes(joined(stereo_part(), mono_part()), &both);
+  expect_two_channel_file(both, "48000 192k stereo\r\n");
+  EXPECT_EQ(wav_samples(both.wav), concat(wav_samples(stereo.wav), as_two_channels(wav_samples(mono.wav))));
+}
+
+TEST(ChannelSwitch, AnInputThatCantBeReadAgainKeepsItsMonoPartAndSaysSo) {
+  // The stereo frames say 44100 Hz: the kept mono part is still 48000 Hz.
+  std::vector<uint8_t> stereo = stereo_part();
+  for (size_t frame = 0; frame < stereo.size(); frame += 576) stereo[frame + 2] &= 0xF3;
+  const std::vector<uint8_t> mp2 = joined(mono_part(), stereo);
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  std::thread writer([&] {
+    ssize_t n = write(fds[1], mp2.data(), mp2.size());
+    (void)n;
+    close(fds[1]);
+  });
+  ScratchDir dir;
+  CapturedLog log;
+  int out = open(dir.file("out.wav").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const int result = decode_stream(&log.pane, out, fds[0], nullptr);
+  close(out);
+  writer.join();
+  close(fds[0]);
+
+  EXPECT_EQ(result, -1);
+  ASSERT_EQ(log.lines.size(), 2u) << log.all();
+  EXPECT_EQ(log.lines[1],
+            "ERR: stereo from frame 14 on, and the input can't be read again to make the mono part stereo\r\n");
+  Decoded mono;
+  decode_bytes(mono_part(), &mono);
+  const std::vector<uint8_t> wav = read_file(dir.file("out.wav"));
+  EXPECT_EQ(wav, mono.wav);  // the mono part, complete with its one-channel header
+}
+
+}  // namespace
