@@ -250,6 +250,7 @@ int decode_stream(LogPane log, FileHandle output, FileHandle input, ProgressBar 
     } else if ((b & 0xFE) == 0xFC) {
       int result = 0;
       if (!decode_frame(ctx, &result)) return result;
+      if (stop_requested()) return finish_interrupted(ctx);
     } else {
       // FF FF FC: the second FF ends the attempt and is not a new first byte.
       ctx.sync = SyncState::Seeking;

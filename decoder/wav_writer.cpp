@@ -149,3 +149,20 @@ bool rewind_wav_data(DecoderContext& ctx) {
   ctx.write_error = last_error();
   return false;
 }
+
+// Stopping on request: a process-wide name, as one stream is converted at a
+// time in a process.
+namespace {
+const char* output_name_for_messages = nullptr;
+}  // namespace
+
+void name_output_for_messages(const char* name) { output_name_for_messages = name; }
+
+int finish_interrupted(DecoderContext& ctx) {
+  // A pipe can't take the header again; what it got is what the reader has.
+  write_wav_header(ctx, whole_sample_frames(ctx, pcm_in_file(ctx)));
+  char frames[24];
+  log_line(ctx.log, "ERR: interrupted after %s frames; %s holds the part before\r\n", format_count(ctx.frame_count, frames),
+           output_name_for_messages != nullptr ? output_name_for_messages : "the WAV file");
+  return -1;
+}

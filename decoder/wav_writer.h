@@ -37,5 +37,13 @@ int abandon_before_two_channels(DecoderContext& ctx);
 // Starts the PCM again right behind the header, for a second decoding pass.
 bool rewind_wav_data(DecoderContext& ctx);
 
+// Stopping on the user's request (Ctrl-C on the command line).
+// The name the interrupted line gives the output, set by the per-file entry
+// for the length of one conversion; null gives "the WAV file".
+void name_output_for_messages(const char* name);
+// Ends the conversion after the frames written so far: a header for them,
+// the line "ERR: interrupted after N frames; NAME holds the part before", -1.
+int finish_interrupted(DecoderContext& ctx);
+
 // Formats a 64-bit count for a log line (the Win32 formatter has no 64-bit %d).
 const char* format_count(int64_t value, char (&text)[24]);
