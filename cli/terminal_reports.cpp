@@ -38,13 +38,15 @@ void draw_progress_line(ProgressLine& line, const std::string& name, double frac
   }
   const std::string tail = percent;
   const int columns = terminal_columns() - 1;
-  const int fixed = static_cast<int>(tail.size() + figures.size()) + 3;
+  // Room for the speed and the time left from the start, so the bar keeps its width.
+  constexpr int kFiguresRoom = 24;
+  const int fixed = static_cast<int>(tail.size()) + 3 + kFiguresRoom;
   // The name gets at most a third of the line; the bar what remains.
   std::string shown = name;
   const int name_room = columns / 3;
   if (static_cast<int>(shown.size()) > name_room) shown = "..." + shown.substr(shown.size() - (name_room - 3));
   int width = columns - fixed - static_cast<int>(shown.size());
-  if (width > 60) width = 60;
+  if (width > 50) width = 50;
   std::string text = "\r" + shown + tail;
   if (width >= 5) {
     const int filled = static_cast<int>(fraction * width);
