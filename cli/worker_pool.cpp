@@ -60,7 +60,7 @@ std::string folder_of(const std::string& path) {
   return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
-[[noreturn]] void run_worker(const Job& job, const PoolSettings& settings, int fd) {
+[[noreturn]] void run_worker(const Job& job, const PoolSettings& settings, bool reports, int fd) {
   watch_stop_signals();
   release_stop_signals();
   int context = fd;
@@ -74,7 +74,7 @@ std::string folder_of(const std::string& path) {
     }
   }
   const int result =
-      convert_named(&bar, job.source.c_str(), job.destination.c_str(),
+      convert_named(reports ? &bar : nullptr, job.source.c_str(), job.destination.c_str(),
                     settings.force ? ExistingDestination::kReplace : ExistingDestination::kRefuse, &pane);
   _exit(result == 0 ? 0 : 1);
 }
@@ -108,7 +108,7 @@ void take_messages(JobState& state) {
   state.unread.erase(0, at);
 }
 
-bool start_worker(const Job& job, JobState& state, const PoolSettings& settings) {
+bool start_worker(const Job& job, JobState& state, const PoolSettings& settings, bool reports) {
   int ends[2];
   if (pipe(ends) != 0) {
     state.lines.push_back("ERR " + std::to_string(errno) + " starting a worker");
@@ -124,7 +124,7 @@ bool start_worker(const Job& job, JobState& state, const PoolSettings& settings)
     // Its own process group: the terminal's Ctrl-C reaches the parent only,
     // which passes each signal on once.
     setpgid(0, 0);
-    run_worker(job, settings, ends[1]);
+    run_worker(job, settings, reports, ends[1]);
   }
   close(ends[1]);
   if (pid < 0) {
@@ -188,7 +188,8 @@ RunCounts run_jobs(const std::vector<Job>& jobs, const PoolSettings& settings) {
         state.succeeded = job.skipped;
         continue;
       }
-      if (start_worker(job, state, settings)) ++running;
+      // Without a progress line the workers need not report their bytes.
+      if (start_worker(job, state, settings, progress.enabled)) ++running;
     }
     std::vector<pollfd> watched;
     std::vector<size_t> owners;
