@@ -150,7 +150,10 @@ void finish_worker(JobState& state) {
   }
   stop_forwarding_to(state.pid);
   state.succeeded = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  if (WIFSIGNALED(status) && state.lines.empty()) state.lines.push_back("ERR: the conversion was killed");
+  if (WIFSIGNALED(status)) {
+    state.lines.push_back("ERR: the conversion ended by signal " + std::to_string(WTERMSIG(status)) +
+                          "; its WAV file may be incomplete");
+  }
   state.phase = JobState::kDone;
 }
 
