@@ -79,10 +79,7 @@ int choose_progress_shift(int64_t size) {
 bool decode_again_with_two_channels(DecoderContext& ctx, int* result) {
   ctx.frame_count -= 1;
   if (!file_seek(ctx.input, 0)) {
-    char frames[24];
-    log_line(ctx.log, "ERR: stereo from frame %s on, and the input can't be read again to make the mono part stereo\r\n",
-             format_count(ctx.frame_count + 1, frames));
-    *result = abandon_before_two_channels(ctx);
+    *result = abandon_before_two_channels(ctx, ctx.frame_count + 1);
     return false;
   }
   if (!rewind_wav_data(ctx)) {

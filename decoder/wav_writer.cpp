@@ -136,10 +136,16 @@ int abandon_at_wav_limit(DecoderContext& ctx) {
   return -1;
 }
 
-int abandon_before_two_channels(DecoderContext& ctx) {
+int abandon_before_two_channels(DecoderContext& ctx, int64_t first_two_channel_frame) {
+  // One line: when the header can't be written the mono part isn't playable
+  // either, and that is what the user has to know.
   if (!write_wav_header(ctx, pcm_in_file(ctx))) {
     log_line(ctx.log, "ERR %d writing output wav file\r\n", ctx.write_error);
+    return -1;
   }
+  char frames[24];
+  log_line(ctx.log, "ERR: stereo from frame %s on, and the input can't be read again to make the mono part stereo\r\n",
+           format_count(first_two_channel_frame, frames));
   return -1;
 }
 
