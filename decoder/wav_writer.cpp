@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/log_text.h"
+
 namespace {
 
 constexpr uint32_t kBytesPerFrameChannel = 1152 * 2;
@@ -80,18 +82,6 @@ void encode_wav_header(const WavFields& fields, uint8_t out[kWavHeaderSize]) {
   put16(out + 34, 16);
   memcpy(out + 36, "data", 4);
   put32(out + 40, fields.data_size);
-}
-
-const char* format_count(int64_t value, char (&text)[24]) {
-  char* end = text + sizeof text - 1;
-  *end = '\0';
-  uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
-  do {
-    *--end = static_cast<char>('0' + magnitude % 10);
-    magnitude /= 10;
-  } while (magnitude != 0);
-  if (value < 0) *--end = '-';
-  return end;
 }
 
 void reserve_wav_header(DecoderContext& ctx) { file_seek(ctx.output, kWavHeaderSize); }

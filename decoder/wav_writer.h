@@ -36,6 +36,3 @@ int abandon_at_wav_limit(DecoderContext& ctx);
 int abandon_before_two_channels(DecoderContext& ctx, int64_t first_two_channel_frame);
 // Starts the PCM again right behind the header, for a second decoding pass.
 bool rewind_wav_data(DecoderContext& ctx);
-
-// Formats a 64-bit count for a log line (the Win32 formatter has no 64-bit %d).
-const char* format_count(int64_t value, char (&text)[24]);

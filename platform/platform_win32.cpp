@@ -4,20 +4,13 @@
 #include <windows.h>
 
 #include <cstdarg>
-#include <cstring>
+
+#include "platform/log_text.h"
 
 namespace {
 
 HANDLE as_handle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 HWND as_window(void* window) { return static_cast<HWND>(window); }
-
-// A line the formatter cut off at its limit keeps the format's "\r\n", so
-// the next line doesn't run on from it.
-void keep_line_end(char* line, int length, const char* format) {
-  const size_t format_length = strlen(format);
-  const bool ends_line = format_length >= 2 && strcmp(format + format_length - 2, "\r\n") == 0;
-  if (ends_line && length >= kLogLineLimit - 1) memcpy(line + kLogLineLimit - 3, "\r\n", 3);
-}
 
 }  // namespace
 
@@ -87,12 +80,12 @@ uint32_t tick_count() { return GetTickCount(); }
 
 void log_line(LogPane pane, const char* format, ...) {
   if (pane == nullptr) return;
-  char line[kLogLineLimit + 1];
+  char line[kLongestLogLine + 1];
   va_list args;
   va_start(args, format);
-  const int length = wvsprintfA(line, format, args);
+  wvsprintfA(line, format, args);
   va_end(args);
-  keep_line_end(line, length, format);
+  keep_line_end(line, format);
   SendMessageA(as_window(pane), EM_REPLACESEL, 0, reinterpret_cast<LPARAM>(line));
 }
 
