@@ -44,6 +44,10 @@ bool file_read(FileHandle file, void* buffer, uint32_t wanted, uint32_t* got) {
   DWORD n = 0;
   BOOL ok = ReadFile(as_handle(file), buffer, wanted, &n, nullptr);
   *got = ok ? n : 0;
+  // A read that succeeds leaves the last error alone: an empty input would
+  // report whatever came before (creating over an existing file leaves
+  // ERROR_ALREADY_EXISTS). Cleared as the POSIX side clears errno.
+  if (ok) SetLastError(ERROR_SUCCESS);
   return ok != FALSE;
 }
 
