@@ -6,6 +6,7 @@
 #include <cstdarg>
 
 #include "platform/log_text.h"
+#include "platform/window_messages.h"
 
 namespace {
 
@@ -95,7 +96,7 @@ void log_line(LogPane pane, const char* format, ...) {
 
 int32_t progress_report(ProgressBar bar, uint32_t bytes_done, int32_t total_bytes) {
   if (bar == nullptr) return 0;
-  return static_cast<int32_t>(SendMessageA(as_window(bar), WM_USER, bytes_done, total_bytes));
+  return static_cast<int32_t>(SendMessageA(as_window(bar), kProgressReport, bytes_done, total_bytes));
 }
 
 bool is_path_separator(char c) { return c == '\\' || c == '/' || c == ':'; }

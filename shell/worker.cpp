@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "platform/progress_scale.h"
+#include "platform/window_messages.h"
 #include "shell/command_line_split.h"
 #include "shell/convert.h"
 #include "shell/full_path.h"
