@@ -9,6 +9,7 @@
 
 #include "cli/terminal_reports.h"
 #include "platform/folders.h"
+#include "platform/log_text.h"
 #include "platform/platform.h"
 #include "platform/report_sinks.h"
 #include "platform/stop_signals.h"
@@ -26,7 +27,7 @@ struct MessageHead {
 };
 
 void send_message(int fd, const MessageHead& head, const char* text) {
-  char buffer[sizeof(MessageHead) + kLogLineLimit + 1];
+  char buffer[sizeof(MessageHead) + kLongestLogLine + 1];
   memcpy(buffer, &head, sizeof head);
   memcpy(buffer + sizeof head, text, head.length);
   size_t left = sizeof head + head.length;
@@ -43,7 +44,7 @@ void send_message(int fd, const MessageHead& head, const char* text) {
 void send_line(void* context, const char* line) {
   size_t length = strlen(line);
   if (length >= 2 && line[length - 2] == '\r' && line[length - 1] == '\n') length -= 2;
-  if (length > static_cast<size_t>(kLogLineLimit)) length = kLogLineLimit;
+  if (length > static_cast<size_t>(kLongestLogLine)) length = kLongestLogLine;
   send_message(*static_cast<int*>(context), MessageHead{'L', 0, 0, static_cast<uint32_t>(length)}, line);
 }
 
@@ -74,7 +75,7 @@ std::string folder_of(const std::string& path) {
     }
   }
   const int result =
-      convert_named(reports ? &bar : nullptr, job.source.c_str(), job.destination.c_str(),
+      convert_into(reports ? &bar : nullptr, job.source.c_str(), job.destination.c_str(),
                     settings.force ? ExistingDestination::kReplace : ExistingDestination::kRefuse, &pane);
   _exit(result == 0 ? 0 : 1);
 }

@@ -66,10 +66,10 @@ int derive_wav_path(const char* path, char (&destination)[kDestinationPathSize],
 }
 
 int convert_pair(ProgressBar bar, const char* source, const char* destination, LogPane log) {
-  return convert_named(bar, source, destination, ExistingDestination::kReplace, log);
+  return convert_into(bar, source, destination, ExistingDestination::kReplace, log);
 }
 
-int convert_named(ProgressBar bar, const char* source, const char* destination, ExistingDestination existing,
+int convert_into(ProgressBar bar, const char* source, const char* destination, ExistingDestination existing,
                   LogPane log) {
   const bool from_stdin = strcmp(source, kStandardStream) == 0;
   const bool to_stdout = strcmp(destination, kStandardStream) == 0;

@@ -23,7 +23,7 @@ int convert_file(const char* source);
 int convert_pair(ProgressBar bar, const char* source, const char* destination, LogPane log);
 // The same for either name being kStandardStream, and with the choice of
 // refusing an existing destination ("ERR: NAME exists; --force replaces it").
-int convert_named(ProgressBar bar, const char* source, const char* destination, ExistingDestination existing,
+int convert_into(ProgressBar bar, const char* source, const char* destination, ExistingDestination existing,
                   LogPane log);
 
 // `path` with its file name's extension replaced by ".wav", into `destination`.
