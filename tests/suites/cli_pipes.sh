@@ -15,6 +15,14 @@ sox -q -n -r 44100 -c 2 -b 16 source.wav synth 6 sine 300 sine 500 gain -6
 twolame --quiet -b 192 source.wav stereo.mp2
 cp "$data/golden/tl_32k_mono_48k_speech.mp2" mono.mp2
 
+# Standard input into a file: stdin.wav, here or under -o.
+"$sondrik" -q stereo.mp2 >/dev/null || fail "the file conversion failed"
+"$sondrik" -q -o into/deep - <stereo.mp2 >/dev/null 2>&1 || fail "- into a folder failed"
+cmp -s into/deep/stdin.wav stereo.wav || fail "into/deep/stdin.wav differs from the file conversion"
+"$sondrik" -q - <stereo.mp2 >/dev/null 2>&1 && cmp -s stdin.wav stereo.wav ||
+  fail "stdin.wav here differs from the file conversion"
+[ $failures -eq 0 ] || exit 1
+
 # A pipe can't take the header at the end; until the decoder writes one
 # ahead of the samples there, nothing here can pass.
 if [ "$("$sondrik" -q -c - <mono.mp2 2>/dev/null | head -c 4 | tr -d "\0")" != RIFF ]; then
@@ -23,7 +31,7 @@ if [ "$("$sondrik" -q -c - <mono.mp2 2>/dev/null | head -c 4 | tr -d "\0")" != R
 fi
 
 for name in stereo mono; do
-  "$sondrik" -q $name.mp2 >/dev/null || fail "$name: the file conversion failed"
+  "$sondrik" -q -f $name.mp2 >/dev/null || fail "$name: the file conversion failed"
   tail -c +45 $name.wav >$name.file.raw
   cat $name.mp2 | "$sondrik" -c - >$name.pipe.wav 2>$name.err | cat
   status=${PIPESTATUS[1]}
@@ -40,9 +48,6 @@ for name in stereo mono; do
       fail "$name: $reader read $(stat -c %s $name.$reader.raw) bytes, the file holds $(stat -c %s $name.file.raw)"
   done
 done
-# Standard input into a file: stdin.wav, here or under -o.
-"$sondrik" -q -o into - <stereo.mp2 >/dev/null 2>&1 || fail "- into a folder failed"
-cmp -s into/stdin.wav stereo.wav || fail "into/stdin.wav differs from the file conversion"
 
 echo "$failures failures"
 [ $failures -eq 0 ]
