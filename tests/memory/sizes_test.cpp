@@ -7,17 +7,12 @@
 #include <vector>
 
 #include "decoder/stream.h"
-#include "decoder/synthesis.h"
 #include "decoder/wav_writer.h"
 #include "platform/report_sinks.h"
+#include "tests/memory/memory_test_helpers.h"
 #include "tests/support/memory_files.h"
 
 namespace {
-
-struct Lines {
-  std::vector<std::string> lines;
-  LogPaneWindow pane{[](void* self, const char* line) { static_cast<Lines*>(self)->lines.push_back(line); }, this};
-};
 
 struct Reports {
   std::vector<std::pair<uint32_t, int32_t>> seen;
@@ -29,16 +24,13 @@ struct Reports {
                         this};
 };
 
-uint32_t le32(const std::vector<uint8_t>& b, size_t at) {
-  return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
-}
-
 // A context as decode_stream leaves it after `frames` two-channel frames of
 // 48 kHz written to `output`.
 std::unique_ptr<DecoderContext> context_after(int64_t frames, MemoryOutput* output, Lines* log) {
   auto ctx = std::make_unique<DecoderContext>();
   ctx->log = &log->pane;
   ctx->output = memory_handle(output);
+  reserve_wav_header(*ctx);
   ctx->frame_count = frames;
   ctx->bytes_written = frames * 4608;
   ctx->two_channel_seen = true;
@@ -100,13 +92,42 @@ TEST(Sizes, AFrameThatWouldPassFourGiBEndsTheFileWithEverythingThatFits) {
   EXPECT_EQ(write_frame_pcm(*ctx), FrameResult::Written);
   ctx->frame_count += 1;
   EXPECT_EQ(write_frame_pcm(*ctx), FrameResult::WavFull);
-  EXPECT_EQ(output.size, 44 + static_cast<uint64_t>(fitting) * 4608);
 
   EXPECT_EQ(abandon_at_wav_limit(*ctx), -1);
+  EXPECT_EQ(output.size, 44 + static_cast<uint64_t>(fitting) * 4608);
   ASSERT_EQ(log.lines.size(), 1u);
   EXPECT_EQ(log.lines[0], "ERR: wav file full at 4 GiB, stopped after 932067 frames\r\n");
   EXPECT_EQ(le32(output.head, 40), 4294964736u);
   EXPECT_EQ(le32(output.head, 4), 4294964772u);
+  EXPECT_EQ(le32(output.head, 24), 48000u);
+}
+
+TEST(Sizes, APipeGoesOnPastFourGiB) {
+  MemoryOutput output;
+  output.seekable = false;
+  Lines log;
+  auto ctx = std::make_unique<DecoderContext>();
+  ctx->log = &log.pane;
+  ctx->output = memory_handle(&output);
+  ctx->two_channel_seen = true;
+  ctx->sample_rate = 48000;
+  reserve_wav_header(*ctx);
+  ASSERT_EQ(ctx->wav_layout, WavLayout::Stream);
+  // As if the frames that fill a canonical file had gone down the pipe.
+  ctx->frame_count = 932067;
+  ctx->bytes_written = ctx->frame_count * 4608;
+  ctx->pcm_count = 2304;
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(write_frame_pcm(*ctx), FrameResult::Written);
+    ctx->frame_count += 1;
+  }
+  ASSERT_EQ(finish_stream(*ctx), 0);
+  ASSERT_EQ(log.lines.size(), 2u);
+  EXPECT_EQ(log.lines[1], "932069 frames est 4294973952,  4294973952 written 4294973952 datasize\r\n");
+  // What the pipe got: the header with unknown sizes, then the two frames.
+  EXPECT_EQ(output.size, 44u + 2 * 4608);
+  EXPECT_EQ(le32(output.head, 4), 0xFFFFFFFFu);
+  EXPECT_EQ(le32(output.head, 40), 0xFFFFFFFFu);
   EXPECT_EQ(le32(output.head, 24), 48000u);
 }
 
