@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/log_text.h"
+
 namespace {
 
 constexpr uint32_t kBytesPerFrameChannel = 1152 * 2;
@@ -205,18 +207,6 @@ int64_t estimated_wav_size(int64_t input_size, int32_t bitrate_kbps, int32_t sam
   return kWavHeaderSize + frames * kMostFramePcmBytes;
 }
 
-const char* format_count(int64_t value, char (&text)[24]) {
-  char* end = text + sizeof text - 1;
-  *end = '\0';
-  uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
-  do {
-    *--end = static_cast<char>('0' + magnitude % 10);
-    magnitude /= 10;
-  } while (magnitude != 0);
-  if (value < 0) *--end = '-';
-  return end;
-}
-
 void reserve_wav_header(DecoderContext& ctx) {
   ctx.stream_header_sent = false;
   ctx.batch_bytes = 0;
@@ -289,11 +279,17 @@ int abandon_at_wav_limit(DecoderContext& ctx) {
   return -1;
 }
 
-int abandon_before_two_channels(DecoderContext& ctx) {
+int abandon_before_two_channels(DecoderContext& ctx, int64_t first_two_channel_frame) {
   if (!write_batch(ctx)) return abandon_after_write_failure(ctx);
+  // One line: when the header can't be written the mono part isn't playable
+  // either, and that is what the user has to know.
   if (!write_wav_header(ctx, pcm_in_file(ctx))) {
     log_line(ctx.log, "ERR %d writing output wav file\r\n", ctx.write_error);
+    return -1;
   }
+  char frames[24];
+  log_line(ctx.log, "ERR: stereo from frame %s on, and the input can't be read again to make the mono part stereo\r\n",
+           format_count(first_two_channel_frame, frames));
   return -1;
 }
 

@@ -75,10 +75,10 @@ int abandon_after_write_failure(DecoderContext& ctx);
 // The next frame would not fit in a canonical WAV file: says so, keeps what
 // fits, returns -1.
 int abandon_at_wav_limit(DecoderContext& ctx);
-// The stream turned stereo and the mono part could not be made stereo: keeps
-// the mono part, with a one-channel header, and returns -1. The caller has
-// said why.
-int abandon_before_two_channels(DecoderContext& ctx);
+// The stream turned stereo at `first_two_channel_frame` and the mono part could
+// not be made stereo: keeps the mono part, with a one-channel header, says
+// why and returns -1.
+int abandon_before_two_channels(DecoderContext& ctx, int64_t first_two_channel_frame);
 // False once PCM has gone out to an output that can't seek: a second
 // decoding pass can't take it back.
 bool wav_data_can_restart(const DecoderContext& ctx);
@@ -98,6 +98,3 @@ void name_output_for_messages(const char* name);
 // first), logs "ERR: interrupted after N frames; NAME holds the part before"
 // and returns -1. A write that fails gives the write-failure line instead.
 int finish_interrupted(DecoderContext& ctx);
-
-// Formats a 64-bit count for a log line (the Win32 formatter has no 64-bit %d).
-const char* format_count(int64_t value, char (&text)[24]);

@@ -2,7 +2,10 @@
 // must have two channels and play at the right speed, whichever comes first.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <csignal>
 #include <fcntl.h>
+#include <stdexcept>
 #include <thread>
 #include <unistd.h>
 
@@ -13,20 +16,6 @@ namespace {
 
 constexpr size_t kFrameSamples = 1152;
 constexpr size_t kFramesPerPart = 13;
-
-struct Decoded {
-  int result;
-  std::vector<uint8_t> wav;
-  CapturedLog log;
-};
-
-void decode_bytes(const std::vector<uint8_t>& mp2, Decoded* out, RecordedProgress* progress = nullptr) {
-  ScratchDir dir;
-  write_file(dir.file("in.mp2"), mp2);
-  out->result = decode_file(dir.file("in.mp2"), dir.file("out.wav"), &out->log.pane,
-                            progress != nullptr ? &progress->bar : nullptr);
-  out->wav = read_file(dir.file("out.wav"));
-}
 
 std::vector<uint8_t> mono_part() { return read_file(test_data("switch/mono_48k_96k.mp2")); }
 std::vector<uint8_t> stereo_part() { return read_file(test_data("switch/stereo_48k_192k.mp2")); }
@@ -46,12 +35,12 @@ std::vector<int16_t> concat(std::vector<int16_t> a, const std::vector<int16_t>& 
   return a;
 }
 
-void expect_two_channel_file(const Decoded& d, const std::string& stream_line) {
+void expect_two_channel_file(const Conversion& d, const std::string& stream_line) {
   const size_t data = 2 * kFramesPerPart * kFrameSamples * 4;
-  ASSERT_EQ(d.result, 0) << d.log.all();
-  ASSERT_EQ(d.log.lines.size(), 3u) << d.log.all();
-  EXPECT_EQ(d.log.lines[0], stream_line);
-  EXPECT_EQ(d.log.lines[2], "26 frames est 119808,  119808 written 119808 datasize\r\n");
+  ASSERT_EQ(d.result, 0);
+  ASSERT_EQ(d.lines.size(), 3u);
+  EXPECT_EQ(d.lines[0], stream_line);
+  EXPECT_EQ(d.lines[2], "26 frames est 119808,  119808 written 119808 datasize\r\n");
   ASSERT_EQ(d.wav.size(), 44 + data);
   const WavHeaderFields h = parse_wav_header(d.wav);
   EXPECT_TRUE(h.canonical);
@@ -64,11 +53,10 @@ void expect_two_channel_file(const Decoded& d, const std::string& stream_line) {
 }
 
 TEST(ChannelSwitch, MonoFramesBeforeTheFirstStereoFrameBecomeTwoIdenticalChannels) {
-  Decoded mono, stereo, both;
-  decode_bytes(mono_part(), &mono);
-  decode_bytes(stereo_part(), &stereo);
+  const Conversion mono = convert_bytes(mono_part());
+  const Conversion stereo = convert_bytes(stereo_part());
   RecordedProgress progress;
-  decode_bytes(joined(mono_part(), stereo_part()), &both, &progress);
+  const Conversion both = convert_bytes(joined(mono_part(), stereo_part()), &progress.bar);
   expect_two_channel_file(both, "48000 96k mono\r\n");
   // Every part decodes exactly as it does alone: the mono part twice over.
   EXPECT_EQ(wav_samples(both.wav), concat(as_two_channels(wav_samples(mono.wav)), wav_samples(stereo.wav)));
@@ -82,42 +70,91 @@ TEST(ChannelSwitch, MonoFramesBeforeTheFirstStereoFrameBecomeTwoIdenticalChannel
 }
 
 TEST(ChannelSwitch, MonoFramesAfterAStereoFrameAreWrittenTwice) {
-  Decoded mono, stereo, both;
-  decode_bytes(mono_part(), &mono);
-  decode_bytes(stereo_part(), &stereo);
-  decode_bytes(joined(stereo_part(), mono_part()), &both);
+  const Conversion mono = convert_bytes(mono_part());
+  const Conversion stereo = convert_bytes(stereo_part());
+  const Conversion both = convert_bytes(joined(stereo_part(), mono_part()));
   expect_two_channel_file(both, "48000 192k stereo\r\n");
   EXPECT_EQ(wav_samples(both.wav), concat(wav_samples(stereo.wav), as_two_channels(wav_samples(mono.wav))));
 }
 
-TEST(ChannelSwitch, AnInputThatCantBeReadAgainKeepsItsMonoPartAndSaysSo) {
-  // The stereo frames say 44100 Hz: the kept mono part is still 48000 Hz.
+// A pipe a thread fills with `bytes`. The decoder stops reading where the
+// stream turns stereo, so finish() reads the rest: the writer can't block on
+// a full pipe, however long the stream.
+class FedPipe {
+ public:
+  explicit FedPipe(const std::vector<uint8_t>& bytes) : bytes_(bytes) {
+    if (pipe(fds_) != 0) throw std::runtime_error("pipe failed");
+    writer_ = std::thread([this] {
+      for (size_t done = 0; done < bytes_.size();) {
+        const ssize_t n = write(fds_[1], bytes_.data() + done, bytes_.size() - done);
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+      }
+      close(fds_[1]);
+    });
+  }
+  ~FedPipe() { finish(); }
+  int read_end() const { return fds_[0]; }
+  void finish() {
+    if (!writer_.joinable()) return;
+    char rest[4096];
+    while (read(fds_[0], rest, sizeof rest) > 0) {
+    }
+    writer_.join();
+    close(fds_[0]);
+  }
+
+ private:
+  std::vector<uint8_t> bytes_;
+  int fds_[2];
+  std::thread writer_;
+};
+
+// Mono frames, then stereo frames whose header says 44100 Hz, to past the
+// pipe's 64 KiB.
+std::vector<uint8_t> mono_then_stereo_at_44k() {
   std::vector<uint8_t> stereo = stereo_part();
   for (size_t frame = 0; frame < stereo.size(); frame += 576) stereo[frame + 2] &= 0xF3;
-  const std::vector<uint8_t> mp2 = joined(mono_part(), stereo);
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  std::thread writer([&] {
-    ssize_t n = write(fds[1], mp2.data(), mp2.size());
-    (void)n;
-    close(fds[1]);
-  });
+  std::vector<uint8_t> mp2 = mono_part();
+  while (mp2.size() < 100000) mp2 = joined(mp2, stereo);
+  return mp2;
+}
+
+TEST(ChannelSwitch, AnInputThatCantBeReadAgainKeepsItsMonoPartAndSaysSo) {
+  FedPipe input(mono_then_stereo_at_44k());
   ScratchDir dir;
   CapturedLog log;
   int out = open(dir.file("out.wav").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  const int result = decode_stream(&log.pane, out, fds[0], nullptr);
+  const int result = decode_stream(&log.pane, out, input.read_end(), nullptr);
   close(out);
-  writer.join();
-  close(fds[0]);
+  input.finish();
 
   EXPECT_EQ(result, -1);
   ASSERT_EQ(log.lines.size(), 2u) << log.all();
   EXPECT_EQ(log.lines[1],
             "ERR: stereo from frame 14 on, and the input can't be read again to make the mono part stereo\r\n");
-  Decoded mono;
-  decode_bytes(mono_part(), &mono);
-  const std::vector<uint8_t> wav = read_file(dir.file("out.wav"));
-  EXPECT_EQ(wav, mono.wav);  // the mono part, complete with its one-channel header
+  // The mono part, complete with its one-channel header: the 44100 Hz of the
+  // stereo frames is not in it.
+  EXPECT_EQ(read_file(dir.file("out.wav")), convert_bytes(mono_part()).wav);
+}
+
+TEST(ChannelSwitch, AnOutputWhoseHeaderCantBeWrittenEitherGivesOnlyThatLine) {
+  // A pipe nobody reads any more: the first write, the header the mono part
+  // goes out behind, fails. Its signal is ignored, as the command line does.
+  FedPipe input(mono_then_stereo_at_44k());
+  int output[2];
+  ASSERT_EQ(pipe(output), 0);
+  close(output[0]);
+  void (*previous)(int) = signal(SIGPIPE, SIG_IGN);
+  CapturedLog log;
+  const int result = decode_stream(&log.pane, output[1], input.read_end(), nullptr);
+  signal(SIGPIPE, previous);
+  close(output[1]);
+  input.finish();
+
+  EXPECT_EQ(result, -1);
+  ASSERT_EQ(log.lines.size(), 2u) << log.all();
+  EXPECT_EQ(log.lines[1], "ERR " + std::to_string(EPIPE) + " writing output wav file\r\n");
 }
 
 }  // namespace

@@ -2,29 +2,29 @@
 // estimate chooses it, over the file layer in memory.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "decoder/stream.h"
 #include "decoder/wav_writer.h"
-#include "tests/memory/memory_test_helpers.h"
+#include "tests/support/little_endian.h"
 #include "tests/support/memory_files.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
 constexpr uint64_t kGiB = 1ull << 30;
 
-std::vector<uint8_t> golden(const std::string& name) {
-  std::ifstream in(std::string(SONDRIK_TEST_DATA) + "/golden/" + name, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+uint32_t le32(const std::vector<uint8_t>& b, size_t at) { return ::le32(b.data() + at); }
+uint64_t le64(const std::vector<uint8_t>& b, size_t at) { return le32(b, at) | uint64_t{le32(b, at + 4)} << 32; }
+std::string tag(const std::vector<uint8_t>& b, size_t at) { return std::string(b.begin() + at, b.begin() + at + 4); }
+
+std::vector<uint8_t> golden(const std::string& name) { return read_file(test_data("golden/" + name)); }
 
 // A context as decode_stream sets it up, with 48 kHz stereo frames read from
 // `input` at `bitrate` and the layout chosen.
-std::unique_ptr<DecoderContext> stereo_context(MemoryInput* input, MemoryOutput* output, Lines* log, int bitrate) {
+std::unique_ptr<DecoderContext> stereo_context(MemoryInput* input, MemoryOutput* output, CapturedLog* log, int bitrate) {
   auto ctx = std::make_unique<DecoderContext>();
   ctx->log = &log->pane;
   ctx->input = memory_handle(input);
@@ -74,7 +74,7 @@ TEST(Rf64, AnOutputPastFourGiBDeclaresWhatWasWrittenInItsDs64Chunk) {
   MemoryInput input;
   input.size = 40 * kGiB;
   MemoryOutput output;
-  Lines log;
+  CapturedLog log;
   auto ctx = stereo_context(&input, &output, &log, 192);
   ASSERT_EQ(ctx->wav_layout, WavLayout::Rf64);
 
@@ -126,7 +126,7 @@ TEST(Rf64, TheFirstFramesEstimateChoosesTheLayout) {
     input.size = c.input_size;
     input.seekable = c.input_seekable;
     MemoryOutput output;
-    Lines log;
+    CapturedLog log;
     auto ctx = stereo_context(&input, &output, &log, c.bitrate);
     EXPECT_EQ(ctx->wav_layout, c.layout);
     EXPECT_EQ(output.position, c.position);
@@ -141,7 +141,7 @@ TEST(Rf64, AFullDiskKeepsWholeSampleFramesOfTheSameSamples) {
   alone.pattern_length = mp2.size();
   alone.size = mp2.size();
   MemoryOutput canonical;
-  Lines canonical_log;
+  CapturedLog canonical_log;
   ASSERT_EQ(decode_stream(&canonical_log.pane, memory_handle(&canonical), memory_handle(&alone), nullptr), 0);
 
   // The same stream over and over, as if 64 GiB long, on a disk that fills
@@ -151,7 +151,7 @@ TEST(Rf64, AFullDiskKeepsWholeSampleFramesOfTheSameSamples) {
   input.size = 64 * kGiB;
   MemoryOutput output;
   output.fail_write_at = 80 + 300002;
-  Lines log;
+  CapturedLog log;
   EXPECT_EQ(decode_stream(&log.pane, memory_handle(&output), memory_handle(&input), nullptr), -1);
   ASSERT_EQ(log.lines.size(), 2u);
   EXPECT_EQ(log.lines[1], "ERR 28 writing output wav file\r\n");
@@ -170,7 +170,7 @@ TEST(Rf64, AReadFailureKeepsEveryWholeFrameBeforeIt) {
   input.size = 64 * kGiB;
   input.fail_read_at = 1 << 20;
   MemoryOutput output;
-  Lines log;
+  CapturedLog log;
   EXPECT_EQ(decode_stream(&log.pane, memory_handle(&output), memory_handle(&input), nullptr), -1);
   ASSERT_EQ(log.lines.size(), 2u);
   EXPECT_EQ(log.lines[1], "ERROR 5 reading input\r\n");
@@ -192,7 +192,7 @@ TEST(Rf64, AStreamThatTurnsStereoIsDecodedAgainBehindTheSameHeader) {
   input.fail_read_at = static_cast<int64_t>(both.size());  // one round, then the end
   MemoryOutput output;
   output.keep = 8 << 20;
-  Lines log;
+  CapturedLog log;
   EXPECT_EQ(decode_stream(&log.pane, memory_handle(&output), memory_handle(&input), nullptr), -1);
   ASSERT_EQ(log.lines.size(), 2u);
   EXPECT_EQ(log.lines[0], "48000 56k mono\r\n");
@@ -215,7 +215,7 @@ TEST(Rf64, AnInterruptionLeavesAHeaderForEveryFrameConvertedInEitherLayout) {
     input.size = c.input_size;
     MemoryOutput output;
     output.keep = 2 << 20;
-    Lines log;
+    CapturedLog log;
     auto ctx = stereo_context(&input, &output, &log, 192);
     // More than one batch: some PCM in the file, the rest still to write.
     ASSERT_TRUE(write_numbered_frames(*ctx, 300));
