@@ -23,13 +23,6 @@ cmp -s into/deep/stdin.wav stereo.wav || fail "into/deep/stdin.wav differs from 
   fail "stdin.wav here differs from the file conversion"
 [ $failures -eq 0 ] || exit 1
 
-# A pipe can't take the header at the end; until the decoder writes one
-# ahead of the samples there, nothing here can pass.
-if [ "$("$sondrik" -q -c - <mono.mp2 2>/dev/null | head -c 4 | tr -d "\0")" != RIFF ]; then
-  echo "SKIP: no WAV header ahead of the samples on a pipe"
-  exit 77
-fi
-
 for name in stereo mono; do
   "$sondrik" -q -f $name.mp2 >/dev/null || fail "$name: the file conversion failed"
   tail -c +45 $name.wav >$name.file.raw
