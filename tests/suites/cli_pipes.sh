@@ -26,9 +26,12 @@ cmp -s into/deep/stdin.wav stereo.wav || fail "into/deep/stdin.wav differs from 
 for name in stereo mono; do
   "$sondrik" -q -f $name.mp2 >/dev/null || fail "$name: the file conversion failed"
   tail -c +45 $name.wav >$name.file.raw
-  cat $name.mp2 | "$sondrik" -c - >$name.pipe.wav 2>$name.err | cat
+  cat $name.mp2 | "$sondrik" -c - 2>$name.err | cat >$name.pipe.wav
   status=${PIPESTATUS[1]}
   [ "$status" -eq 0 ] || { fail "$name: exit $status"; cat $name.err; }
+  # Standard output carries the header and the samples, nothing else.
+  [ "$(head -c 4 $name.pipe.wav)" = RIFF ] && cmp -s <(tail -c +45 $name.pipe.wav) $name.file.raw ||
+    fail "$name: standard output is not the WAV header and the samples"
   grep -q '^Converting -$' $name.err && grep -q '^sondrik finished: 1 converted' $name.err ||
     { fail "$name: the lines are not on standard error"; cat $name.err; }
   # Read back through pipes, so neither reader can seek to the sizes.
