@@ -82,5 +82,25 @@ for signal in INT TERM; do
     { fail "SIG$signal: the interrupted line"; cat err.txt; }
 done
 
+# A second Ctrl-C ends at once, even while the worker waits for input that
+# doesn't come: the first only asks to stop after the current frame.
+mkfifo stalled
+sleep 30 >stalled &
+writer=$!
+"$sondrik" -q -c - <stalled >/dev/null 2>err.txt &
+pid=$!
+sleep 0.3
+kill -INT $pid
+sleep 0.3
+kill -0 $pid 2>/dev/null || fail "one Ctrl-C ended a worker that is still reading"
+kill -INT $pid
+for _ in $(seq 1 50); do kill -0 $pid 2>/dev/null || break; sleep 0.02; done
+kill -0 $pid 2>/dev/null && { fail "a second Ctrl-C did not end the program"; kill -KILL $pid; }
+wait $pid
+status=$?
+[ $status -eq 130 ] || fail "second Ctrl-C: exit $status, wanted 130"
+kill $writer 2>/dev/null
+wait $writer 2>/dev/null
+
 echo "$failures failures"
 [ $failures -eq 0 ]
