@@ -1,0 +1,4 @@
+# No fused multiply-add anywhere in the program, checked in its disassembly.
+find_program(OBJDUMP_FOR_FMA_CHECK NAMES ${CMAKE_OBJDUMP} objdump)
+add_test(NAME no_fused_multiply_add
+         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/no_fused_multiply_add.sh ${OBJDUMP_FOR_FMA_CHECK} $<TARGET_FILE:sondrik>)
