@@ -266,10 +266,6 @@ void decode_granule(DecoderContext& ctx, int part) {
   decode_planned_granule(plan);
 }
 
-double dequantize(uint32_t code, const QuantClass& quant, int scale_factor_index) {
-  return dequantize_code(code, dequantizer_for(quant, ScaleFactorTable[scale_factor_index]));
-}
-
 FrameResult decode_frame_body(DecoderContext& ctx, int mode, int mode_extension) {
   ctx.pcm_count = 0;
   read_side_info(ctx, mode, mode_extension);
