@@ -76,12 +76,11 @@ struct DecoderContext {
   double cos_matrix[kMatrixRows][kSubbands];
   // The rows the fast paths compute, column by column: for each subband k the
   // coefficients of those rows side by side, so vector lanes carry rows.
-  alignas(32) double matrix_columns[kSubbands][kMatrixRows];
+  alignas(64) double matrix_columns[kSubbands][kMatrixRows];
   int computed_rows;  // 32 when the matrix has its symmetries exactly, else 64
-  alignas(32) double mono_ring[kRingLength];
-  alignas(32) double channel_rings[kMaxChannels][kRingLength];
+  alignas(64) double mono_ring[kRingLength];
+  alignas(64) double channel_rings[kMaxChannels][kRingLength];
   int v_offset;
-  double window_work[kWindowLength];
   int16_t pcm_out[kFramePcmValues];
   int pcm_count;
 
