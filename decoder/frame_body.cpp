@@ -5,6 +5,7 @@
 #include "decoder/bit_reader.h"
 #include "decoder/stream.h"
 #include "decoder/synthesis.h"
+#include "decoder/wav_writer.h"
 
 namespace {
 

@@ -55,6 +55,3 @@ SynthesisPath synthesis_path_in_use();
 
 // Synthesizes the three slots of the granule in granule_samples into pcm_out.
 void synthesize_granule(DecoderContext& ctx);
-
-// Writes the frame's PCM in one write and counts what the write reports.
-FrameResult write_frame_pcm(DecoderContext& ctx);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <stdexcept>
 #include <thread>
@@ -138,25 +139,22 @@ TEST(ChannelSwitch, AnInputThatCantBeReadAgainKeepsItsMonoPartAndSaysSo) {
 }
 
 TEST(ChannelSwitch, AnOutputWhoseHeaderCantBeWrittenEitherGivesOnlyThatLine) {
+  // A pipe nobody reads any more: the first write, the header the mono part
+  // goes out behind, fails. Its signal is ignored, as the command line does.
   FedPipe input(mono_then_stereo_at_44k());
   int output[2];
   ASSERT_EQ(pipe(output), 0);
-  size_t drained = 0;
-  std::thread reader([&] {
-    char block[4096];
-    for (ssize_t n; (n = read(output[0], block, sizeof block)) > 0;) drained += static_cast<size_t>(n);
-  });
+  close(output[0]);
+  void (*previous)(int) = signal(SIGPIPE, SIG_IGN);
   CapturedLog log;
   const int result = decode_stream(&log.pane, output[1], input.read_end(), nullptr);
+  signal(SIGPIPE, previous);
   close(output[1]);
-  reader.join();
-  close(output[0]);
   input.finish();
 
   EXPECT_EQ(result, -1);
   ASSERT_EQ(log.lines.size(), 2u) << log.all();
-  EXPECT_EQ(log.lines[1], "ERR " + std::to_string(ESPIPE) + " writing output wav file\r\n");
-  EXPECT_EQ(drained, kFramesPerPart * kFrameSamples * 2);  // the mono PCM, with no header in front
+  EXPECT_EQ(log.lines[1], "ERR " + std::to_string(EPIPE) + " writing output wav file\r\n");
 }
 
 }  // namespace
