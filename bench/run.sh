@@ -75,7 +75,7 @@ echo "| program | instructions | per second of audio |"
 echo "|---|---:|---:|"
 for build in $before "$sondrik"; do
   ir=$(SONDRIK_SYNTHESIS_PATH=avx2 instructions "$build" "$sample.mp2")
-  echo "| $(git -C "$(dirname "$build")" describe --always 2>/dev/null || basename "$(dirname "$build")") sondrik, AVX2 | $ir | $((ir / 30)) |"
+  echo "| sondrik ($(basename "$(dirname "$build")")), AVX2 | $ir | $((ir / 30)) |"
 done
 ir=$(instructions mpg123 -q -w "$sample.mpg123.wav" "$sample.mp2")
 echo "| mpg123 -w | $ir | $((ir / 30)) |"
