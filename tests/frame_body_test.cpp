@@ -74,9 +74,9 @@ TEST_F(FrameBody, GroupedCodeWordsSplitLowestFirstAndKeepThePlainQuotient) {
     read_side_info(*ctx, kSingleChannel, 0);
     decode_granule(*ctx, 0);
     expect_marker_next();
-    EXPECT_EQ(ctx->codes[0][3][0], c.expected[0]);
-    EXPECT_EQ(ctx->codes[0][3][1], c.expected[1]);
-    EXPECT_EQ(ctx->codes[0][3][2], c.expected[2]);
+    EXPECT_EQ(ctx->codes[3][0][0], c.expected[0]);
+    EXPECT_EQ(ctx->codes[3][0][1], c.expected[1]);
+    EXPECT_EQ(ctx->codes[3][0][2], c.expected[2]);
   }
   // The quotient 3 is past the 3 levels and still dequantizes by the formula.
   EXPECT_EQ(dequantize(3, quant_for(3), kScaleOne), 1.33333333333);
