@@ -143,13 +143,11 @@ void read_side_info_from(DecoderContext& ctx, Reader& in) {
   }
 }
 
-// A coded subband of a channel, in the order of the stream. Above the
-// joint-stereo bound one entry serves both channels.
+// A coded subband of a channel, in the order of the stream.
 struct CodedSubband {
   const uint16_t* splits;  // grouped classes: each word's three codes, else null
   uint16_t first_value;    // where its codes and values start in the granule
   uint8_t width;           // of its word, or of each of its three codes
-  bool shared;             // channel 1 takes the same codes, just after
 };
 
 // What the twelve granules of a frame share: their fields, and for every
@@ -158,6 +156,9 @@ struct CodedSubband {
 struct FramePlan {
   CodedSubband coded[kSubbands * kMaxChannels];
   int coded_count;
+  // Entries from here on lie above the joint-stereo bound: each serves both
+  // channels, and channel 1's codes follow channel 0's.
+  int shared_from;
   int granule_bits;
   int value_count;  // six per subband up to the last coded one
   alignas(16) double msb_reciprocal[kGranuleValues];
@@ -172,6 +173,7 @@ double* granule_values(DecoderContext& ctx) { return &ctx.granule_samples[0][0][
 void plan_frame(DecoderContext& ctx, FramePlan& plan) {
   const int channels = ctx.channel_count;
   plan.coded_count = 0;
+  plan.shared_from = -1;
   plan.granule_bits = 0;
   int top = 0;
   for (int sb = 0; sb < ctx.sblimit; ++sb) {
@@ -180,15 +182,16 @@ void plan_frame(DecoderContext& ctx, FramePlan& plan) {
       if (ctx.alloc[ch][sb] == 0) continue;
       const QuantClass& quant = *ctx.quant[ch][sb];
       const int split_base = steps_of(quant).split_base;
+      if (coded_channels < channels && plan.shared_from < 0) plan.shared_from = plan.coded_count;
       CodedSubband& coded = plan.coded[plan.coded_count++];
       coded.splits = split_base >= 0 ? kGroupedSplits.codes + split_base : nullptr;
       coded.first_value = static_cast<uint16_t>(sb * kSubbandValues + ch * kSlotsPerGranule);
       coded.width = static_cast<uint8_t>(quant.bits);
-      coded.shared = coded_channels < channels;
       plan.granule_bits += quant.grouped ? quant.bits : 3 * quant.bits;
       top = sb + 1;
     }
   }
+  if (plan.shared_from < 0) plan.shared_from = plan.coded_count;
   plan.value_count = top * kSubbandValues;
 
   uint32_t* codes = granule_codes(ctx);
@@ -237,11 +240,10 @@ void plan_scales(const DecoderContext& ctx, int part, FramePlan& plan) {
   }
 }
 
-template <class Reader>
-inline void read_granule_codes(const FramePlan& plan, uint32_t* codes, Reader& in) {
-  const int count = plan.coded_count;
-  for (int n = 0; n < count; ++n) {
-    const CodedSubband coded = plan.coded[n];
+template <bool shared, class Reader>
+inline void read_codes(const CodedSubband* from, const CodedSubband* to, uint32_t* codes, Reader& in) {
+  for (const CodedSubband* entry = from; entry != to; ++entry) {
+    const CodedSubband coded = *entry;
     uint32_t* out = codes + coded.first_value;
     const int width = coded.width;
     if (coded.splits != nullptr) {
@@ -255,13 +257,20 @@ inline void read_granule_codes(const FramePlan& plan, uint32_t* codes, Reader& i
       out[1] = in.take_ready(width);
       out[2] = in.take_ready(width);
     }
-    if (coded.shared) {
+    if (shared) {
       // Above the bound both channels have the codes, each its own scale factors.
       out[3] = out[0];
       out[4] = out[1];
       out[5] = out[2];
     }
   }
+}
+
+template <class Reader>
+inline void read_granule_codes(const FramePlan& plan, uint32_t* codes, Reader& in) {
+  const CodedSubband* shared_from = plan.coded + plan.shared_from;
+  read_codes<false>(plan.coded, shared_from, codes, in);
+  read_codes<true>(shared_from, plan.coded + plan.coded_count, codes, in);
 }
 
 // Value by value in the same order of operations, so the compiler may run
