@@ -1,5 +1,7 @@
 #include "decoder/frame_body.h"
 
+#include <cstring>
+
 #include "decoder/bit_reader.h"
 #include "decoder/stream.h"
 #include "decoder/synthesis.h"
@@ -14,13 +16,16 @@ constexpr int kSubbandValues = kMaxChannels * kSlotsPerGranule;
 constexpr int kLongestSideInfoBits = kSubbands * kMaxChannels * (4 + 2 + 3 * 6);
 
 // Every word of the three grouped classes split into its three codes, lowest
-// first, four bits each: word mod L, (word div L) mod L, and the plain quotient
-// (word div L) div L, which a word of L^3 or more takes past L (at most 12).
+// first: word mod L, (word div L) mod L, and the plain quotient (word div L)
+// div L, which a word of L^3 or more takes past L (at most 12).
+struct SplitWord {
+  uint32_t codes[kSlotsPerGranule];
+};
 struct GroupedSplits {
   static constexpr int kThree = 0;               // 3 levels, 5-bit words
   static constexpr int kFive = kThree + 32;      // 5 levels, 7-bit words
   static constexpr int kNine = kFive + 128;      // 9 levels, 10-bit words
-  uint16_t codes[kNine + 1024];
+  SplitWord words[kNine + 1024];
 };
 
 constexpr GroupedSplits make_grouped_splits() {
@@ -31,8 +36,10 @@ constexpr GroupedSplits make_grouped_splits() {
   for (int g = 0; g < 3; ++g) {
     const uint32_t l = levels[g];
     for (uint32_t word = 0; word < words[g]; ++word) {
-      const uint32_t codes = word % l | (word / l) % l << 4 | (word / l) / l << 8;
-      splits.codes[bases[g] + word] = static_cast<uint16_t>(codes);
+      SplitWord& split = splits.words[bases[g] + word];
+      split.codes[0] = word % l;
+      split.codes[1] = (word / l) % l;
+      split.codes[2] = (word / l) / l;
     }
   }
   return splits;
@@ -145,7 +152,7 @@ void read_side_info_from(DecoderContext& ctx, Reader& in) {
 
 // A coded subband of a channel, in the order of the stream.
 struct CodedSubband {
-  const uint16_t* splits;  // grouped classes: each word's three codes, else null
+  const SplitWord* splits;  // grouped classes: each word's three codes, else null
   uint16_t first_value;    // where its codes and values start in the granule
   uint8_t width;           // of its word, or of each of its three codes
 };
@@ -184,7 +191,7 @@ void plan_frame(DecoderContext& ctx, FramePlan& plan) {
       const int split_base = steps_of(quant).split_base;
       if (coded_channels < channels && plan.shared_from < 0) plan.shared_from = plan.coded_count;
       CodedSubband& coded = plan.coded[plan.coded_count++];
-      coded.splits = split_base >= 0 ? kGroupedSplits.codes + split_base : nullptr;
+      coded.splits = split_base >= 0 ? kGroupedSplits.words + split_base : nullptr;
       coded.first_value = static_cast<uint16_t>(sb * kSubbandValues + ch * kSlotsPerGranule);
       coded.width = static_cast<uint8_t>(quant.bits);
       plan.granule_bits += quant.grouped ? quant.bits : 3 * quant.bits;
@@ -247,10 +254,7 @@ inline void read_codes(const CodedSubband* from, const CodedSubband* to, uint32_
     uint32_t* out = codes + coded.first_value;
     const int width = coded.width;
     if (coded.splits != nullptr) {
-      const uint32_t split = coded.splits[in.take(width)];
-      out[0] = split & 15;
-      out[1] = split >> 4 & 15;
-      out[2] = split >> 8;
+      memcpy(out, &coded.splits[in.take(width)], sizeof(SplitWord));
     } else {
       in.need(3 * width);
       out[0] = in.take_ready(width);
