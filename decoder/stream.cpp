@@ -6,6 +6,7 @@
 #include "decoder/frame_body.h"
 #include "decoder/synthesis.h"
 #include "decoder/wav_writer.h"
+#include "platform/progress_scale.h"
 
 namespace {
 
@@ -16,10 +17,9 @@ const char* const mode_names[4] = {"stereo", "jstereo", "dualch", "mono"};
 
 constexpr int kModeSingleChannel = 3;
 
-// Progress reports carry 32-bit sizes; past 2 GiB both sides are scaled down.
 void report_progress(DecoderContext& ctx) {
   ctx.progress_threshold = progress_report(ctx.bar, static_cast<uint32_t>(ctx.bytes_read >> ctx.progress_shift),
-                                           static_cast<int32_t>(ctx.file_size >> ctx.progress_shift));
+                                           scaled_for_progress(ctx.file_size, ctx.progress_shift));
 }
 
 void note_bytes_read(DecoderContext& ctx, uint32_t got) {
@@ -65,12 +65,6 @@ void refill_input(DecoderContext& ctx) {
   if (ctx.data_end - ctx.cursor < kRefillMargin) top_up(ctx);
 }
 
-int choose_progress_shift(int64_t size) {
-  int shift = 0;
-  while ((size >> shift) > INT32_MAX) ++shift;
-  return shift;
-}
-
 // The first two-channel frame follows mono frames already written. The
 // output can't be read back, so the input is decoded once more from its start
 // with two_channel_seen set: the mono frames come out as two identical
@@ -79,10 +73,7 @@ int choose_progress_shift(int64_t size) {
 bool decode_again_with_two_channels(DecoderContext& ctx, int* result) {
   ctx.frame_count -= 1;
   if (!file_seek(ctx.input, 0)) {
-    char frames[24];
-    log_line(ctx.log, "ERR: stereo from frame %s on, and the input can't be read again to make the mono part stereo\r\n",
-             format_count(ctx.frame_count + 1, frames));
-    *result = abandon_before_two_channels(ctx);
+    *result = abandon_before_two_channels(ctx, ctx.frame_count + 1);
     return false;
   }
   if (!rewind_wav_data(ctx)) {
@@ -219,7 +210,7 @@ int decode_stream(LogPane log, FileHandle output, FileHandle input, ProgressBar 
   if (bar != nullptr) {
     ctx.file_size = file_size(input);
     if (ctx.file_size < 0) ctx.file_size = 0;
-    ctx.progress_shift = choose_progress_shift(ctx.file_size);
+    ctx.progress_shift = progress_shift_for(ctx.file_size);
     ctx.bytes_read = got;
     report_progress(ctx);
   }
