@@ -168,6 +168,7 @@ struct FramePlan {
   int shared_from;
   int granule_bits;
   int value_count;  // six per subband up to the last coded one
+  bool single_channel;
   alignas(16) double msb_reciprocal[kGranuleValues];
   alignas(16) double d[kGranuleValues];
   alignas(16) double c[kGranuleValues];
@@ -200,6 +201,7 @@ void plan_frame(DecoderContext& ctx, FramePlan& plan) {
   }
   if (plan.shared_from < 0) plan.shared_from = plan.coded_count;
   plan.value_count = top * kSubbandValues;
+  plan.single_channel = channels == 1;
 
   uint32_t* codes = granule_codes(ctx);
   for (int sb = 0; sb < top; ++sb) {
@@ -226,8 +228,12 @@ void plan_frame(DecoderContext& ctx, FramePlan& plan) {
       }
     }
   }
-  // Above the last coded subband nothing in a granule changes codes or values.
   double* values = granule_values(ctx);
+  if (channels == 1) {
+    // Channel 1's last two values, which a single-channel granule leaves alone.
+    for (int first = 0; first < plan.value_count; first += kSubbandValues) values[first + 4] = values[first + 5] = 0.0;
+  }
+  // Above the last coded subband nothing in a granule changes codes or values.
   for (int i = plan.value_count; i < ctx.sblimit * kSubbandValues; ++i) {
     codes[i] = 0;
     values[i] = 0.0;
@@ -278,14 +284,25 @@ inline void read_granule_codes(const FramePlan& plan, uint32_t* codes, Reader& i
 }
 
 // Value by value in the same order of operations, so the compiler may run
-// several subbands' values side by side in vector lanes.
+// several subbands' values side by side in vector lanes. A single-channel
+// frame computes the first four values of each subband, its own three and
+// one of the silent channel 1, which keeps an even count per subband.
 void dequantize_granule(const FramePlan& plan, const uint32_t* __restrict codes, double* __restrict values) {
-  const int count = plan.value_count;
   const double* __restrict reciprocal = plan.msb_reciprocal;
   const double* __restrict d = plan.d;
   const double* __restrict c = plan.c;
   const double* __restrict scale = plan.scale;
-  for (int i = 0; i < count; ++i) values[i] = dequantize_value(codes[i], reciprocal[i], d[i], c[i], scale[i]);
+  if (plan.single_channel) {
+    for (int first = 0; first < plan.value_count; first += kSubbandValues) {
+      for (int i = first; i < first + 4; ++i) {
+        values[i] = dequantize_value(codes[i], reciprocal[i], d[i], c[i], scale[i]);
+      }
+    }
+    return;
+  }
+  for (int i = 0; i < plan.value_count; ++i) {
+    values[i] = dequantize_value(codes[i], reciprocal[i], d[i], c[i], scale[i]);
+  }
 }
 
 // `wide`: the granule's bits are known to lie well before the limit.
