@@ -54,7 +54,10 @@ class WideBitReader {
 
   // Makes sure the next `count` bits (up to 56) are in the window.
   void need(int count) {
-    if (have_ >= count) return;
+    if (have_ < count) refill();
+  }
+  // At least 56 bits in the window, without a branch to mispredict.
+  void refill() {
     uint64_t next;
     memcpy(&next, ptr_, sizeof next);
 #if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
@@ -91,6 +94,7 @@ class WideBitReader {
 class CheckedBitReader {
  public:
   void need(int) {}
+  void refill() {}
   uint32_t take_ready(int count) { return read_bits(count); }
   uint32_t take(int count) { return read_bits(count); }
   void finish() const {}

@@ -259,10 +259,11 @@ inline void read_codes(const CodedSubband* from, const CodedSubband* to, uint32_
     const CodedSubband coded = *entry;
     uint32_t* out = codes + coded.first_value;
     const int width = coded.width;
+    // Up to three 16-bit codes after one refill.
+    in.refill();
     if (coded.splits != nullptr) {
-      memcpy(out, &coded.splits[in.take(width)], sizeof(SplitWord));
+      memcpy(out, &coded.splits[in.take_ready(width)], sizeof(SplitWord));
     } else {
-      in.need(3 * width);
       out[0] = in.take_ready(width);
       out[1] = in.take_ready(width);
       out[2] = in.take_ready(width);
