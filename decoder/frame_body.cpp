@@ -234,7 +234,8 @@ void plan_frame(DecoderContext& ctx, FramePlan& plan) {
     for (int first = 0; first < plan.value_count; first += kSubbandValues) values[first + 4] = values[first + 5] = 0.0;
   }
   // Above the last coded subband nothing in a granule changes codes or values.
-  for (int i = plan.value_count; i < ctx.sblimit * kSubbandValues; ++i) {
+  // All 32, so that none keeps values from an earlier frame whose table coded more.
+  for (int i = plan.value_count; i < kGranuleValues; ++i) {
     codes[i] = 0;
     values[i] = 0.0;
   }
