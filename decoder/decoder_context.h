@@ -20,11 +20,19 @@ constexpr int kWavHeaderSize = 44;
 
 enum class SyncState { Seeking, SawFF };
 
+// How the WAV file is laid out; wav_writer.h says when each is chosen.
+enum class WavLayout {
+  Undecided,  // a file that can seek, before the first frame: nothing written yet
+  Canonical,  // the 44-byte header, written last; the file stops short of 4 GiB
+  Rf64,       // the 80-byte RF64 header with 64-bit sizes, written last
+  Stream,     // an output that can't seek: 44 bytes of unknown sizes, written first
+};
+
 enum class FrameResult {
   Written,      // the frame's PCM is in the file
   CutShort,     // the input ended inside the frame: nothing written
   WriteFailed,  // the file system refused the PCM
-  WavFull,      // the PCM would push the WAV past its 4 GiB limit
+  WavFull,      // the PCM would push a 44-byte-header WAV past its 4 GiB limit
 };
 
 struct DecoderContext {
@@ -78,7 +86,12 @@ struct DecoderContext {
   int16_t pcm_out[kFramePcmValues];
   int pcm_count;
 
-  // wav_writer: what has gone into the output file.
-  int64_t bytes_written;
+  // wav_writer: the layout, the PCM waiting in the batch and what has gone
+  // into the output file.
+  WavLayout wav_layout;
+  bool stream_header_sent;  // Stream only: the header went out
+  uint32_t batch_bytes;     // PCM in the batch, not yet written
+  uint32_t batch_limit;     // a frame that would take the batch past this writes it first
+  int64_t bytes_written;    // the sum of what the PCM writes reported
   int write_error;
 };

@@ -5,6 +5,7 @@
 #include "decoder/bit_reader.h"
 #include "decoder/stream.h"
 #include "decoder/synthesis.h"
+#include "decoder/wav_writer.h"
 
 namespace {
 
@@ -47,12 +48,11 @@ constexpr GroupedSplits make_grouped_splits() {
 
 constexpr GroupedSplits kGroupedSplits = make_grouped_splits();
 
-// What dequantization takes from a class besides C and D: the code bits it
-// uses (the msb, the value of half the smallest power of two not below the
-// level count, and the bits below it) and 1 / msb, exact as msb is a power of
-// two. Indexed like quant_classes.
+// What dequantization takes from a class besides C and D: 1 / msb, where msb
+// is half the smallest power of two not below the level count (the value of
+// a code's top bit), exact as msb is a power of two; and where its grouped
+// words are split. Indexed like quant_classes.
 struct DequantSteps {
-  uint32_t code_mask;
   double msb_reciprocal;
   int split_base;  // into kGroupedSplits for the grouped classes, else -1
 };
@@ -64,7 +64,7 @@ constexpr DequantSteps steps_for_levels(uint32_t levels) {
                          : levels == 5 ? GroupedSplits::kFive
                          : levels == 9 ? GroupedSplits::kNine
                                        : -1;
-  return DequantSteps{power - 1, 2.0 / power, split_base};
+  return DequantSteps{2.0 / power, split_base};
 }
 
 constexpr DequantSteps kDequantSteps[kQuantClassCount] = {
@@ -341,13 +341,6 @@ void decode_granule(DecoderContext& ctx, int part) {
   plan_frame(ctx, plan);
   plan_scales(ctx, part, plan);
   decode_planned_granule(ctx, plan, wide_read_fits(plan.granule_bits));
-}
-
-double dequantize(uint32_t code, const QuantClass& quant, int scale_factor_index) {
-  const DequantSteps& steps = steps_of(quant);
-  // Bits above the msb's are no part of the code.
-  return dequantize_value(code & steps.code_mask, steps.msb_reciprocal, quant.d, quant.c,
-                          ScaleFactorTable[scale_factor_index]);
 }
 
 FrameResult decode_frame_body(DecoderContext& ctx, int mode, int mode_extension) {

@@ -72,6 +72,10 @@ void refill_input(DecoderContext& ctx) {
 // line stay. Returns true to go on scanning from the start of the input.
 bool decode_again_with_two_channels(DecoderContext& ctx, int* result) {
   ctx.frame_count -= 1;
+  if (!wav_data_can_restart(ctx)) {
+    *result = abandon_with_mono_part_sent(ctx, ctx.frame_count + 1);
+    return false;
+  }
   if (!file_seek(ctx.input, 0)) {
     *result = abandon_before_two_channels(ctx, ctx.frame_count + 1);
     return false;
@@ -118,7 +122,7 @@ bool decode_frame(DecoderContext& ctx, int* result) {
   // two: decode again from the start, writing every frame with two channels.
   // Checked before this frame's fields are kept: should that fail, the header
   // describes the mono frames, rate included.
-  if (mode != kModeSingleChannel && !ctx.two_channel_seen && ctx.bytes_written > 0) {
+  if (mode != kModeSingleChannel && !ctx.two_channel_seen && pcm_bytes_produced(ctx) > 0) {
     return decode_again_with_two_channels(ctx, result);
   }
   ctx.sample_rate = sample_rate;
@@ -128,6 +132,7 @@ bool decode_frame(DecoderContext& ctx, int* result) {
   if (ctx.table_id == -1) {
     log_line(ctx.log, "%d %dk %s\r\n", ctx.sample_rate, bitrate, mode_names[mode]);
     choose_alloc_table(ctx, bitrate, mode);
+    choose_wav_layout(ctx, bitrate);
   }
   if (mode == kModeSingleChannel) {
     ctx.channel_count = 1;

@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "decoder/synthesis_kernels.h"
-#include "decoder/wav_writer.h"
 
 namespace {
 
@@ -274,15 +273,4 @@ void synthesize_granule(DecoderContext& ctx) {
       store_stereo_slot(ctx, left, right);
     }
   }
-}
-
-FrameResult write_frame_pcm(DecoderContext& ctx) {
-  static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "PCM is written in the host's byte order");
-  const uint32_t bytes = static_cast<uint32_t>(ctx.pcm_count) * 2;
-  if (!wav_has_room_for(ctx, bytes)) return FrameResult::WavFull;
-  uint32_t written = 0;
-  const bool ok = file_write(ctx.output, ctx.pcm_out, bytes, &written);
-  if (!ok) ctx.write_error = last_error();
-  ctx.bytes_written += written;
-  return ok ? FrameResult::Written : FrameResult::WriteFailed;
 }

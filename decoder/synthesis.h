@@ -41,6 +41,3 @@ void store_stereo_slot(DecoderContext& ctx, const int16_t* left, const int16_t* 
 
 // Synthesizes the three slots of the granule in granule_samples into pcm_out.
 void synthesize_granule(DecoderContext& ctx);
-
-// Writes the frame's PCM in one write and counts what the write reports.
-FrameResult write_frame_pcm(DecoderContext& ctx);

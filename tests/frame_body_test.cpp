@@ -64,27 +64,86 @@ class FrameBody : public ::testing::Test {
 };
 
 TEST_F(FrameBody, DequantizeFollowsTheStatedOperationOrderToTheLastBit) {
-  const QuantClass& three = quant_for(3);
-  EXPECT_EQ(dequantize(0, three, kScaleOne), -0.666666666665);
-  EXPECT_EQ(dequantize(1, three, kScaleOne), 0.0);
-  EXPECT_EQ(dequantize(2, three, kScaleOne), 0.666666666665);
-  const QuantClass& widest = quant_for(65535);
-  EXPECT_EQ(dequantize(0, widest, kScaleTwo), -1.9999694819486633);
-  EXPECT_EQ(dequantize(0x8000, widest, kScaleTwo), 6.103609133672714e-05);
-  // Multiplying by C first and the scale factor last: C x scale factor
-  // first would end in ...663.
-  EXPECT_EQ(dequantize(5, quant_for(31), 1), -1.0241297109510661);
-  EXPECT_EQ(dequantize(2, three, 63), 0.666666666665 * 1.0e-20);
+  // Subband 0 of a 48 kHz mono frame: allocation code 1 is 3 levels, 4 is
+  // 31, 15 is 65535. One scale factor for all parts, then one granule.
+  struct Case {
+    uint32_t alloc_code;
+    int scale_index;
+    std::vector<uint32_t> fields;  // a grouped word, or three codes
+    int width;
+    double expected[3];
+  };
+  const Case cases[] = {
+      {1, kScaleOne, {21}, 5, {-0.666666666665, 0.0, 0.666666666665}},  // 21 = codes 0, 1, 2
+      {15, kScaleTwo, {0, 0x8000, 0xFFFF}, 16, {-1.9999694819486633, 6.103609133672714e-05, 2.00003051804375}},
+      // Multiplying by C first and the scale factor last: C x scale factor
+      // first would end in ...663.
+      {4, 1, {5, 5, 5}, 5, {-1.0241297109510661, -1.0241297109510661, -1.0241297109510661}},
+      {1, 63, {21}, 5, {-0.666666666665 * 1.0e-20, 0.0, 0.666666666665 * 1.0e-20}},
+      // 27 = codes 0, 0, 3: the quotient past the 3 levels still dequantizes by the formula.
+      {1, kScaleOne, {27}, 5, {-0.666666666665, -0.666666666665, 1.33333333333}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "allocation " << c.alloc_code << " scale " << c.scale_index);
+    choose(48000, 64, kSingleChannel);
+    BitWriter pattern;
+    pattern.put(c.alloc_code, 4).zeros(88 - 4).put(2, 2).put(static_cast<uint32_t>(c.scale_index), 6);
+    for (uint32_t field : c.fields) pattern.put(field, c.width);
+    feed(pattern);
+    read_side_info(*ctx, kSingleChannel, 0);
+    decode_granule(*ctx, 0);
+    expect_marker_next();
+    for (int j = 0; j < 3; ++j) EXPECT_EQ(ctx->granule_samples[0][0][j], c.expected[j]) << j;
+  }
 }
 
-TEST_F(FrameBody, DequantizeGivesTheStatedValueForEveryCodeOfEveryClass) {
+// Every code of every class, three to a granule (or every word of a grouped
+// class), against the stated formula, bit for bit.
+TEST_F(FrameBody, EveryCodeOfEveryClassDequantizesAsStated) {
   for (const QuantClass& quant : quant_classes) {
     SCOPED_TRACE(quant.levels);
-    uint32_t codes = 1;
-    while (codes < quant.levels) codes <<= 1;
-    for (int scale : {0, 3, 17, 62, 63}) {
-      for (uint32_t code = 0; code < codes; ++code) {
-        ASSERT_EQ(dequantize(code, quant, scale), stated_dequantize(code, quant, scale)) << code;
+    choose(48000, 64, kSingleChannel);
+    // Subbands 0-2 reach 16383 and 32767 levels, 3-10 reach 5 and 9.
+    int subband = -1;
+    uint32_t alloc_code = 0;
+    for (int sb : {0, 3}) {
+      for (uint32_t code = 1; code < 16 && subband < 0; ++code) {
+        if (static_cast<uint32_t>(ctx->levels[sb][code]) == quant.levels) {
+          subband = sb;
+          alloc_code = code;
+        }
+      }
+    }
+    ASSERT_GE(subband, 0);
+    for (int scale : {17, 63}) {
+      BitWriter side;
+      for (int sb = 0; sb < ctx->sblimit; ++sb) side.put(sb == subband ? alloc_code : 0, ctx->nbal[sb]);
+      side.put(2, 2).put(static_cast<uint32_t>(scale), 6);
+      feed(side);
+      read_side_info(*ctx, kSingleChannel, 0);
+      ASSERT_EQ(ctx->quant[0][subband], &quant);
+
+      const uint32_t fields = 1u << quant.bits;
+      for (uint32_t first = 0; first < fields; first += quant.grouped ? 1 : 3) {
+        BitWriter granule;
+        uint32_t codes[3];
+        if (quant.grouped) {
+          granule.put(first, quant.bits);
+          codes[0] = first % quant.levels;
+          codes[1] = first / quant.levels % quant.levels;
+          codes[2] = first / quant.levels / quant.levels;
+        } else {
+          for (uint32_t j = 0; j < 3; ++j) {
+            codes[j] = (first + j) % fields;
+            granule.put(codes[j], quant.bits);
+          }
+        }
+        feed(granule);
+        decode_granule(*ctx, 0);
+        for (int j = 0; j < 3; ++j) {
+          ASSERT_EQ(bits_of(ctx->granule_samples[subband][0][j]), bits_of(stated_dequantize(codes[j], quant, scale)))
+              << "code " << codes[j];
+        }
       }
     }
   }
@@ -119,8 +178,6 @@ TEST_F(FrameBody, GroupedCodeWordsSplitLowestFirstAndKeepThePlainQuotient) {
       EXPECT_EQ(ctx->granule_samples[3][0][j], stated_dequantize(c.expected[j], quant, kScaleOne));
     }
   }
-  // The quotient 3 is past the 3 levels and still dequantizes by the formula.
-  EXPECT_EQ(dequantize(3, quant_for(3), kScaleOne), 1.33333333333);
 }
 
 TEST_F(FrameBody, ScfsiAssignsTheScaleFactorsReadToTheThreeParts) {
@@ -237,19 +294,19 @@ TEST_F(FrameBody, JointStereoReadsEachFieldInTheStatedOrder) {
   decode_granule(*ctx, 2);
   expect_marker_next();
 
-  const QuantClass& three = quant_for(3);
-  EXPECT_EQ(ctx->granule_samples[0][0][0], dequantize(2, three, kScaleOne));
+  EXPECT_EQ(ctx->granule_samples[0][0][0], 0.666666666665);
   EXPECT_EQ(ctx->granule_samples[0][1][0], 0.0);
   EXPECT_EQ(ctx->granule_samples[1][0][0], 0.0);
-  EXPECT_EQ(ctx->granule_samples[1][1][0], dequantize(1, quant_for(15), 9));
-  EXPECT_EQ(ctx->granule_samples[1][1][2], dequantize(14, quant_for(15), 9));
+  // 15 levels at scale factor 0.25: (-7/8 + 0.125) x C x 0.25, and (6/8 + 0.125) x C x 0.25.
+  EXPECT_EQ(ctx->granule_samples[1][1][0], -0.19999999999875);
+  EXPECT_EQ(ctx->granule_samples[1][1][2], 0.233333333331875);
   // Above the bound both channels decode the same codes, each with its own
   // scale factor: 2.0 against 1.0 makes channel 1 exactly half of channel 0.
   for (int j = 0; j < 3; ++j) {
     EXPECT_NE(ctx->granule_samples[5][0][j], 0.0);
     EXPECT_EQ(ctx->granule_samples[5][1][j], ctx->granule_samples[5][0][j] / 2);
   }
-  EXPECT_EQ(ctx->granule_samples[5][0][0], dequantize(0, three, kScaleTwo));
+  EXPECT_EQ(ctx->granule_samples[5][0][0], -1.33333333333);
 }
 
 // Random bodies in every mode and table, decoded with the input going on

@@ -8,40 +8,15 @@
 
 namespace {
 
-struct Conversion {
-  int result;
-  std::vector<std::string> lines;
-  Bytes wav;
-};
-
-Conversion convert_bytes(const Bytes& stream, ProgressBar bar = nullptr) {
-  ScratchDir dir;
-  write_file(dir.file("in.mp2"), stream);
-  CapturedLog log;
-  Conversion c;
-  c.result = decode_file(dir.file("in.mp2"), dir.file("out.wav"), &log.pane, bar);
-  c.lines = log.lines;
-  c.wav = read_file(dir.file("out.wav"));
-  return c;
-}
-
-std::string statistics(const Conversion& c) { return c.lines.empty() ? "" : c.lines.back(); }
-
-std::string frames_line(int frames, int channels) {
-  const int bytes = frames * channels * 2304;
-  return std::to_string(frames) + " frames est " + std::to_string(bytes) + ",  " + std::to_string(bytes) +
-         " written " + std::to_string(bytes) + " datasize\r\n";
-}
-
 TEST(SyncSearch, FindsFramesOnlyAtFfFcAndFfFdPairs) {
   const Bytes body = mono_frame_48k();
   Conversion one = convert_bytes(Bytes{0x00, 0x12} + body);
   EXPECT_EQ(one.lines.front(), "48000 64k mono\r\n");
-  EXPECT_EQ(statistics(one), frames_line(1, 1));
+  EXPECT_EQ(one.statistics(), statistics_line(1, 1));
 
   // FF FF FD: the second FF ends the attempt begun by the first, and the FD is ignored.
   Bytes doubled = Bytes{0xFF} + body;
-  EXPECT_EQ(statistics(convert_bytes(doubled)), frames_line(0, 1));
+  EXPECT_EQ(convert_bytes(doubled).statistics(), statistics_line(0, 1));
 
   // Layer I (FE, FF), Layer III (FA, FB) and MPEG-2 (F4, F5) second bytes are no frame.
   for (uint8_t second : {0xFE, 0xFA, 0xFB, 0xF4, 0xF5}) {
@@ -49,7 +24,7 @@ TEST(SyncSearch, FindsFramesOnlyAtFfFcAndFfFdPairs) {
     other[1] = second;
     Conversion c = convert_bytes(other);
     EXPECT_EQ(c.lines.size(), 2u) << int(second);  // no stream line
-    EXPECT_EQ(statistics(c), frames_line(0, 1)) << int(second);
+    EXPECT_EQ(c.statistics(), statistics_line(0, 1)) << int(second);
   }
 }
 
@@ -59,7 +34,7 @@ TEST(SyncSearch, AnFfBeforeARefillPairsWithTheFirstByteAfterIt) {
   Bytes stream(7392, 0x00);
   stream = stream + mono_frame_48k() + Bytes(9000, 0x00);
   Conversion c = convert_bytes(stream);
-  EXPECT_EQ(statistics(c), frames_line(1, 1));
+  EXPECT_EQ(c.statistics(), statistics_line(1, 1));
 }
 
 TEST(SyncSearch, InputWithoutAnyFrameStillGetsAHeaderAndZeroStatistics) {
@@ -67,7 +42,7 @@ TEST(SyncSearch, InputWithoutAnyFrameStillGetsAHeaderAndZeroStatistics) {
   EXPECT_EQ(c.result, 0);
   ASSERT_EQ(c.lines.size(), 2u);
   EXPECT_EQ(c.lines[0].rfind("wav file written, ", 0), 0u);
-  EXPECT_EQ(c.lines[1], frames_line(0, 1));
+  EXPECT_EQ(c.lines[1], statistics_line(0, 1));
   ASSERT_EQ(c.wav.size(), 44u);
   EXPECT_EQ(c.wav[4] | c.wav[5] << 8, 36);  // RIFF size
   EXPECT_EQ(c.wav[22], 1);                  // one channel
@@ -78,7 +53,7 @@ TEST(FrameHeader, ACrcWordIsSkippedWhateverItHolds) {
   // allocate every subband if they were read as the body.
   Bytes with_crc = silent_frame(rate_byte(4, 1), 3, 11, true, 0xFFFD);
   Conversion c = convert_bytes(with_crc);
-  EXPECT_EQ(statistics(c), frames_line(1, 1));
+  EXPECT_EQ(c.statistics(), statistics_line(1, 1));
   EXPECT_EQ(c.wav.size(), 44u + 2304u);
 }
 
@@ -89,7 +64,7 @@ TEST(FrameHeader, LaterHeadersKeepTheFirstTableButSetTheSampleRate) {
   Conversion c = convert_bytes(mono_frame_48k() + later + mono_frame_48k() + later);
   EXPECT_EQ(c.lines.front(), "48000 64k mono\r\n");
   EXPECT_EQ(c.lines.size(), 3u);
-  EXPECT_EQ(statistics(c), frames_line(4, 1));
+  EXPECT_EQ(c.statistics(), statistics_line(4, 1));
   EXPECT_EQ(c.wav[24] | c.wav[25] << 8 | c.wav[26] << 16, 32000);
 }
 

@@ -7,15 +7,12 @@
 namespace {
 
 WavHeaderFields convert_and_read_header(const Bytes& stream, std::string* statistics = nullptr) {
-  ScratchDir dir;
-  write_file(dir.file("in.mp2"), stream);
-  CapturedLog log;
-  EXPECT_EQ(decode_file(dir.file("in.mp2"), dir.file("out.wav"), &log.pane, nullptr), 0);
-  const Bytes wav = read_file(dir.file("out.wav"));
-  const WavHeaderFields h = parse_wav_header(wav);
+  const Conversion c = convert_bytes(stream);
+  EXPECT_EQ(c.result, 0);
+  const WavHeaderFields h = parse_wav_header(c.wav);
   EXPECT_TRUE(h.canonical);
-  EXPECT_EQ(h.data_size + 44, wav.size());
-  if (statistics) *statistics = log.lines.back();
+  EXPECT_EQ(h.data_size + 44, c.wav.size());
+  if (statistics) *statistics = c.statistics();
   return h;
 }
 

@@ -90,6 +90,24 @@ TEST(Sizes, AFrameThatWouldPassFourGiBEndsTheFileWithEverythingThatFits) {
   EXPECT_EQ(h.riff_size, 4294964772u);
 }
 
+TEST(Sizes, APipeGoesOnPastFourGiB) {
+  // One frame more than a WAV file holds, into an output that can't seek.
+  LargeConversion c;
+  c.output.seekable = false;
+  convert_silent_frames(kFramesThatFit + 1, &c);
+  ASSERT_EQ(c.result, 0);
+  ASSERT_EQ(c.log.lines.size(), 3u);
+  EXPECT_EQ(c.log.lines[2], "932068 frames est 4294969344,  4294969344 written 4294969344 datasize\r\n");
+  EXPECT_EQ(c.output.size, 4294969388u);
+  // The header went first, with the sizes readers take as unknown.
+  const WavHeaderFields h = parse_wav_header(c.output.head);
+  EXPECT_TRUE(h.canonical);
+  EXPECT_EQ(h.channels, 2);
+  EXPECT_EQ(h.sample_rate, 48000u);
+  EXPECT_EQ(h.riff_size, 0xFFFFFFFFu);
+  EXPECT_EQ(h.data_size, 0xFFFFFFFFu);
+}
+
 TEST(Sizes, AReadFailingMidInputEndsWithTheHeaderThenTheError) {
   static const uint8_t zeros[4096] = {};
   MemoryInput input;

@@ -80,3 +80,15 @@ std::vector<uint8_t> joined(const std::vector<uint8_t>& first, const std::vector
 
 // Runs decode_stream from `input` into `output` with the given sinks.
 int decode_file(const std::string& input, const std::string& output, LogPane log, ProgressBar bar);
+
+// What decode_stream made of a stream, through real files.
+struct Conversion {
+  int result = 0;
+  std::vector<std::string> lines;
+  std::vector<uint8_t> wav;
+  std::string statistics() const { return lines.empty() ? "" : lines.back(); }
+};
+Conversion convert_bytes(const std::vector<uint8_t>& mp2, ProgressBar bar = nullptr);
+
+// The closing line when all `frames` frames of `channels` channels were written.
+std::string statistics_line(int64_t frames, int channels);
