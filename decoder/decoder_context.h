@@ -69,7 +69,8 @@ struct DecoderContext {
   const QuantClass* quant[kMaxChannels][kSubbands];
   uint8_t scfsi[kMaxChannels][kSubbands];
   uint8_t scf[kMaxChannels][kSubbands][3];
-  uint32_t codes[kMaxChannels][kSubbands][kSlotsPerGranule];
+  // In the order of granule_samples, so both run side by side.
+  uint32_t codes[kSubbands][kMaxChannels][kSlotsPerGranule];
   double granule_samples[kSubbands][kMaxChannels][kSlotsPerGranule];
 
   // synthesis: matrixing, the three histories and the frame's PCM.
