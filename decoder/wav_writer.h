@@ -25,6 +25,12 @@ bool wav_has_room_for(const DecoderContext& ctx, uint32_t more_bytes);
 // End of input: header from the file's real size, then the closing lines.
 // Returns 0, or -1 when the header can't be written or a read had failed.
 int finish_stream(DecoderContext& ctx);
+// The input ended without a single frame: the closing lines of an empty
+// file, then says so; returns -1.
+int finish_without_frames(DecoderContext& ctx);
+// A frame of another sampling frequency follows: closes the file with the
+// frames written, says where the rate changes, returns -1.
+int finish_at_rate_change(DecoderContext& ctx, int32_t next_rate);
 // A frame's PCM write failed: says so, leaves a header that matches what the
 // file holds, returns -1.
 int abandon_after_write_failure(DecoderContext& ctx);

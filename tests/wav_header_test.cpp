@@ -13,11 +13,11 @@ struct Header {
   uint32_t riff_size, channels, sample_rate, byte_rate, block_align, data_size;
 };
 
-Header convert_and_read_header(const Bytes& stream, std::string* statistics = nullptr) {
+Header convert_and_read_header(const Bytes& stream, std::string* statistics = nullptr, int result = 0) {
   ScratchDir dir;
   write_file(dir.file("in.mp2"), stream);
   CapturedLog log;
-  EXPECT_EQ(decode_file(dir.file("in.mp2"), dir.file("out.wav"), &log.pane, nullptr), 0);
+  EXPECT_EQ(decode_file(dir.file("in.mp2"), dir.file("out.wav"), &log.pane, nullptr), result);
   Bytes wav = read_file(dir.file("out.wav"));
   EXPECT_EQ(std::string(wav.begin(), wav.begin() + 4), "RIFF");
   EXPECT_EQ(std::string(wav.begin() + 8, wav.begin() + 16), "WAVEfmt ");
@@ -26,7 +26,7 @@ Header convert_and_read_header(const Bytes& stream, std::string* statistics = nu
   EXPECT_EQ(u16(wav, 34), 16u);
   EXPECT_EQ(std::string(wav.begin() + 36, wav.begin() + 40), "data");
   EXPECT_EQ(u32(wav, 40) + 44, wav.size());
-  if (statistics) *statistics = log.lines.back();
+  if (statistics) *statistics = result == 0 ? log.lines.back() : log.lines[log.lines.size() - 2];
   return Header{u32(wav, 4), u16(wav, 22), u32(wav, 24), u32(wav, 28), u16(wav, 32), u32(wav, 40)};
 }
 
@@ -60,13 +60,21 @@ TEST(WavHeader, OneTwoChannelFrameMakesTheWholeFileStereo) {
   EXPECT_EQ(h.data_size, 5u * 4608u);
 }
 
-TEST(WavHeader, NeverDeclaresZeroHertz) {
-  // The reserved sampling-frequency index reads as 0 Hz: the header keeps the
-  // stream's last real rate, or 44100 when there never was one.
+TEST(WavHeader, DeclaresTheRateOfTheFramesWrittenOr44100WithoutAny) {
+  // A header with the reserved sampling-frequency index is no frame, so it
+  // can't change the rate, cut off at the end or not.
   Bytes reserved = silent_frame(rate_byte(4, 3), 3, 11);
-  EXPECT_EQ(convert_and_read_header(mono_frame_48k() + reserved).sample_rate, 48000u);
-  EXPECT_EQ(convert_and_read_header(reserved).sample_rate, 44100u);
-  EXPECT_EQ(convert_and_read_header(Bytes(100, 0)).sample_rate, 44100u);
+  std::string statistics;
+  EXPECT_EQ(convert_and_read_header(repeat(mono_frame_48k(), 2) + reserved, &statistics).sample_rate, 48000u);
+  EXPECT_EQ(statistics, "2 frames est 4608,  4608 written 4608 datasize\r\n");
+  // A stereo frame cut short after mono ones leaves one channel.
+  const Bytes stereo_44k = silent_frame(rate_byte(8, 0), 0, 0);
+  const Bytes cut_stereo(stereo_44k.begin(), stereo_44k.begin() + 100);
+  Header h = convert_and_read_header(repeat(silent_frame(rate_byte(4, 0), 3, 0), 2) + cut_stereo);
+  EXPECT_EQ(h.sample_rate, 44100u);
+  EXPECT_EQ(h.channels, 1u);
+  EXPECT_EQ(convert_and_read_header(reserved, nullptr, -1).sample_rate, 44100u);
+  EXPECT_EQ(convert_and_read_header(Bytes(100, 0), nullptr, -1).sample_rate, 44100u);
 }
 
 }  // namespace
