@@ -52,22 +52,14 @@ void split_word(uint32_t word, uint32_t* codes) {
   codes[2] = (word / levels) / levels;
 }
 
+// Only the 3-, 5- and 9-level classes are grouped.
 void split_grouped_word(uint32_t word, uint32_t levels, uint32_t* codes) {
-  switch (levels) {
-    case 3:
-      split_word<3>(word, codes);
-      break;
-    case 5:
-      split_word<5>(word, codes);
-      break;
-    case 9:
-      split_word<9>(word, codes);
-      break;
-    default:
-      codes[0] = word % levels;
-      codes[1] = (word / levels) % levels;
-      codes[2] = (word / levels) / levels;
-      break;
+  if (levels == 3) {
+    split_word<3>(word, codes);
+  } else if (levels == 5) {
+    split_word<5>(word, codes);
+  } else {
+    split_word<9>(word, codes);
   }
 }
 
@@ -143,8 +135,6 @@ inline double dequantize_code(uint32_t code, const Dequantizer& q) {
   return value * q.scale;
 }
 
-// What the granules of a frame share: the widths of their fields and their
-// dequantizers, whose scale factors change every four granules.
 // A coded subband of a channel, in the order of the stream, with where its
 // codes and values go; above the joint-stereo bound one entry serves both
 // channels, and `second_*` point at channel 1 (else they are null).

@@ -6,6 +6,7 @@
 #include "decoder/frame_body.h"
 #include "decoder/synthesis.h"
 #include "decoder/wav_writer.h"
+#include "platform/progress_scale.h"
 
 namespace {
 
@@ -47,10 +48,9 @@ struct FrameHeader {
   int length;       // bytes from the sync pair to the next frame; 0: none, never a frame
 };
 
-// Progress reports carry 32-bit sizes; past 2 GiB both sides are scaled down.
 void report_progress(DecoderContext& ctx) {
   ctx.progress_threshold = progress_report(ctx.bar, static_cast<uint32_t>(ctx.bytes_read >> ctx.progress_shift),
-                                           static_cast<int32_t>(ctx.file_size >> ctx.progress_shift));
+                                           scaled_for_progress(ctx.file_size, ctx.progress_shift));
 }
 
 void note_bytes_read(DecoderContext& ctx, uint32_t got) {
@@ -116,12 +116,6 @@ void skip_input(DecoderContext& ctx, int64_t count) {
   }
   ctx.cursor += count < bytes_ahead(ctx) ? static_cast<int>(count) : bytes_ahead(ctx);
   refill_input(ctx);
-}
-
-int choose_progress_shift(int64_t size) {
-  int shift = 0;
-  while ((size >> shift) > INT32_MAX) ++shift;
-  return shift;
 }
 
 bool sync_pair_at(const uint8_t* p) {
@@ -272,12 +266,7 @@ void start_pass(DecoderContext& ctx, bool two_channels) {
 // channels, the rest exactly as before. Returns 0 to go on scanning from the
 // start of the input, -1 when the file was closed instead.
 int decode_again_with_two_channels(DecoderContext& ctx) {
-  if (!file_seek(ctx.input, 0)) {
-    char frames[24];
-    log_line(ctx.log, "ERR: stereo from frame %s on, and the input can't be read again to make the mono part stereo\r\n",
-             format_count(ctx.frame_count + 1, frames));
-    return abandon_before_two_channels(ctx);
-  }
+  if (!file_seek(ctx.input, 0)) return abandon_before_two_channels(ctx, ctx.frame_count + 1);
   if (!rewind_wav_data(ctx)) return abandon_after_write_failure(ctx);
   start_pass(ctx, true);
   ctx.bytes_read = 0;
@@ -436,7 +425,7 @@ int decode_stream(LogPane log, FileHandle output, FileHandle input, ProgressBar 
   if (bar != nullptr) {
     ctx.file_size = file_size(input);
     if (ctx.file_size < 0) ctx.file_size = 0;
-    ctx.progress_shift = choose_progress_shift(ctx.file_size);
+    ctx.progress_shift = progress_shift_for(ctx.file_size);
     ctx.bytes_read = got;
     report_progress(ctx);
   }

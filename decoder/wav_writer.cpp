@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/log_text.h"
+
 namespace {
 
 constexpr uint32_t kBytesPerFrameChannel = 1152 * 2;
@@ -79,18 +81,6 @@ void encode_wav_header(const WavFields& fields, uint8_t out[kWavHeaderSize]) {
   put32(out + 40, fields.data_size);
 }
 
-const char* format_count(int64_t value, char (&text)[24]) {
-  char* end = text + sizeof text - 1;
-  *end = '\0';
-  uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
-  do {
-    *--end = static_cast<char>('0' + magnitude % 10);
-    magnitude /= 10;
-  } while (magnitude != 0);
-  if (value < 0) *--end = '-';
-  return end;
-}
-
 void reserve_wav_header(DecoderContext& ctx) { file_seek(ctx.output, kWavHeaderSize); }
 
 bool wav_has_room_for(const DecoderContext& ctx, uint32_t more_bytes) {
@@ -133,10 +123,16 @@ int abandon_at_wav_limit(DecoderContext& ctx) {
   return -1;
 }
 
-int abandon_before_two_channels(DecoderContext& ctx) {
+int abandon_before_two_channels(DecoderContext& ctx, int64_t first_two_channel_frame) {
+  // One line: when the header can't be written the mono part isn't playable
+  // either, and that is what the user has to know.
   if (!write_wav_header(ctx, pcm_in_file(ctx))) {
     log_line(ctx.log, "ERR %d writing output wav file\r\n", ctx.write_error);
+    return -1;
   }
+  char frames[24];
+  log_line(ctx.log, "ERR: stereo from frame %s on, and the input can't be read again to make the mono part stereo\r\n",
+           format_count(first_two_channel_frame, frames));
   return -1;
 }
 

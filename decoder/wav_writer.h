@@ -36,12 +36,9 @@ int finish_at_rate_change(DecoderContext& ctx, int32_t next_rate);
 int abandon_after_write_failure(DecoderContext& ctx);
 // The next frame would not fit in a WAV file: says so, keeps what fits, returns -1.
 int abandon_at_wav_limit(DecoderContext& ctx);
-// The stream turned stereo and the mono part could not be made stereo: keeps
-// the mono part, with a one-channel header, and returns -1. The caller has
-// said why.
-int abandon_before_two_channels(DecoderContext& ctx);
+// The stream turned stereo at `first_two_channel_frame` and the mono part could
+// not be made stereo: keeps the mono part, with a one-channel header, says
+// why and returns -1.
+int abandon_before_two_channels(DecoderContext& ctx, int64_t first_two_channel_frame);
 // Starts the PCM again right behind the header, for a second decoding pass.
 bool rewind_wav_data(DecoderContext& ctx);
-
-// Formats a 64-bit count for a log line (the Win32 formatter has no 64-bit %d).
-const char* format_count(int64_t value, char (&text)[24]);

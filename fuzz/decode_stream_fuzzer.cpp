@@ -10,13 +10,10 @@
 
 #include "decoder/stream.h"
 #include "platform/report_sinks.h"
+#include "tests/support/little_endian.h"
 #include "tests/support/memory_files.h"
 
 namespace {
-
-uint32_t le32(const uint8_t* at) {
-  return at[0] | (at[1] << 8) | (at[2] << 16) | (static_cast<uint32_t>(at[3]) << 24);
-}
 
 void check(bool holds) {
   if (!holds) __builtin_trap();

@@ -17,9 +17,6 @@ struct ProgressBarWindow;
 typedef LogPaneWindow* LogPane;
 typedef ProgressBarWindow* ProgressBar;
 
-// Longest line a log call formats, the Win32 formatter's own limit.
-constexpr int kLogLineLimit = 1024;
-
 // Source: must exist, read only, others may go on reading and writing it.
 bool file_open_read(const char* path, FileHandle* file);
 // Destination: created or emptied, write only, others may read it meanwhile.
@@ -40,7 +37,7 @@ int last_error();
 // Milliseconds from an arbitrary start; wraps like the Win32 tick counter.
 uint32_t tick_count();
 
-// Formats one line (at most kLogLineLimit characters) and appends it to the pane.
+// Formats one line (cut as platform/log_text.h says) and appends it to the pane.
 void log_line(LogPane pane, const char* format, ...)
 #if defined(__GNUC__)
     __attribute__((format(printf, 2, 3)))

@@ -4,12 +4,12 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/log_text.h"
 #include "platform/report_sinks.h"
 
 namespace {
@@ -106,17 +106,12 @@ uint32_t tick_count() {
 
 void log_line(LogPane pane, const char* format, ...) {
   if (pane == nullptr) return;
-  char line[kLogLineLimit + 1];
+  char line[kLongestLogLine + 1];
   va_list args;
   va_start(args, format);
-  const int length = vsnprintf(line, sizeof line, format, args);
+  vsnprintf(line, sizeof line, format, args);
   va_end(args);
-  // A line cut off at the limit keeps the format's "\r\n", so the next line
-  // doesn't run on from it.
-  const size_t format_length = strlen(format);
-  if (length > kLogLineLimit && format_length >= 2 && strcmp(format + format_length - 2, "\r\n") == 0) {
-    memcpy(line + kLogLineLimit - 2, "\r\n", 3);
-  }
+  keep_line_end(line, format);
   pane->append(pane->context, line);
 }
 

@@ -4,20 +4,14 @@
 #include <windows.h>
 
 #include <cstdarg>
-#include <cstring>
+
+#include "platform/log_text.h"
+#include "platform/window_messages.h"
 
 namespace {
 
 HANDLE as_handle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 HWND as_window(void* window) { return static_cast<HWND>(window); }
-
-// A line the formatter cut off at its limit keeps the format's "\r\n", so
-// the next line doesn't run on from it.
-void keep_line_end(char* line, int length, const char* format) {
-  const size_t format_length = strlen(format);
-  const bool ends_line = format_length >= 2 && strcmp(format + format_length - 2, "\r\n") == 0;
-  if (ends_line && length >= kLogLineLimit - 1) memcpy(line + kLogLineLimit - 3, "\r\n", 3);
-}
 
 }  // namespace
 
@@ -51,6 +45,10 @@ bool file_read(FileHandle file, void* buffer, uint32_t wanted, uint32_t* got) {
   DWORD n = 0;
   BOOL ok = ReadFile(as_handle(file), buffer, wanted, &n, nullptr);
   *got = ok ? n : 0;
+  // A read that succeeds leaves the last error alone: an empty input would
+  // report whatever came before (creating over an existing file leaves
+  // ERROR_ALREADY_EXISTS). Cleared as the POSIX side clears errno.
+  if (ok) SetLastError(ERROR_SUCCESS);
   return ok != FALSE;
 }
 
@@ -87,18 +85,18 @@ uint32_t tick_count() { return GetTickCount(); }
 
 void log_line(LogPane pane, const char* format, ...) {
   if (pane == nullptr) return;
-  char line[kLogLineLimit + 1];
+  char line[kLongestLogLine + 1];
   va_list args;
   va_start(args, format);
-  const int length = wvsprintfA(line, format, args);
+  wvsprintfA(line, format, args);
   va_end(args);
-  keep_line_end(line, length, format);
+  keep_line_end(line, format);
   SendMessageA(as_window(pane), EM_REPLACESEL, 0, reinterpret_cast<LPARAM>(line));
 }
 
 int32_t progress_report(ProgressBar bar, uint32_t bytes_done, int32_t total_bytes) {
   if (bar == nullptr) return 0;
-  return static_cast<int32_t>(SendMessageA(as_window(bar), WM_USER, bytes_done, total_bytes));
+  return static_cast<int32_t>(SendMessageA(as_window(bar), kProgressReport, bytes_done, total_bytes));
 }
 
 bool is_path_separator(char c) { return c == '\\' || c == '/' || c == ':'; }

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <commdlg.h>
 
+#include "platform/window_messages.h"
 #include "shell/convert.h"
 #include "shell/progress_bar.h"
 #include "shell/shell_state.h"

@@ -3,11 +3,9 @@
 
 #include <windows.h>
 
-// Progress report: wParam bytes done, lParam total bytes; the reply is the
-// byte count at which the sender should report next.
-constexpr UINT kProgressReport = WM_USER;
-// Total query: the reply is the total of the last accepted report.
-constexpr UINT kProgressTotalQuery = WM_USER + 1;
+#include "platform/window_messages.h"
+
+// It answers kProgressReport and kProgressTotalQuery (platform/window_messages.h).
 
 extern const char kProgressBarClass[];
 

@@ -16,6 +16,3 @@ extern char* command_line_text;
 extern char selection_buffer[kSelectionBufferSize];
 
 extern HWND status_line;
-
-// The worker's completion notice to the main window: wParam 0, lParam 0.
-constexpr UINT kConversionFinished = WM_USER;

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "platform/progress_scale.h"
+#include "platform/window_messages.h"
 #include "shell/command_line_split.h"
 #include "shell/convert.h"
 #include "shell/full_path.h"
@@ -32,12 +34,10 @@ void convert_command_line() {
   }
 }
 
-// The size in the bar's 32-bit total; past 2 GiB scaled down as the decoder
-// scales its own reports.
+// The size in the bar's 32-bit total, scaled as the decoder will scale it.
 int32_t size_for_report(const WIN32_FIND_DATAA& found) {
-  uint64_t size = (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
-  while (size > INT32_MAX) size >>= 1;
-  return static_cast<int32_t>(size);
+  const int64_t size = static_cast<int64_t>((static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow);
+  return scaled_for_progress(size, progress_shift_for(size));
 }
 
 void convert_one_chosen_file(const char* path) {

@@ -2,7 +2,9 @@
 // must have two channels and play at the right speed, whichever comes first.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <fcntl.h>
+#include <stdexcept>
 #include <thread>
 #include <unistd.h>
 
@@ -90,31 +92,86 @@ TEST(ChannelSwitch, MonoFramesAfterAStereoFrameAreWrittenTwice) {
   EXPECT_EQ(wav_samples(both.wav), concat(wav_samples(stereo.wav), as_two_channels(wav_samples(mono.wav))));
 }
 
+// A pipe a thread fills with `bytes`. The decoder stops reading where the
+// stream turns stereo, so finish() reads the rest: the writer can't block on
+// a full pipe, however long the stream.
+class FedPipe {
+ public:
+  explicit FedPipe(const std::vector<uint8_t>& bytes) : bytes_(bytes) {
+    if (pipe(fds_) != 0) throw std::runtime_error("pipe failed");
+    writer_ = std::thread([this] {
+      for (size_t done = 0; done < bytes_.size();) {
+        const ssize_t n = write(fds_[1], bytes_.data() + done, bytes_.size() - done);
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+      }
+      close(fds_[1]);
+    });
+  }
+  ~FedPipe() { finish(); }
+  int read_end() const { return fds_[0]; }
+  void finish() {
+    if (!writer_.joinable()) return;
+    char rest[4096];
+    while (read(fds_[0], rest, sizeof rest) > 0) {
+    }
+    writer_.join();
+    close(fds_[0]);
+  }
+
+ private:
+  std::vector<uint8_t> bytes_;
+  int fds_[2];
+  std::thread writer_;
+};
+
+// Mono frames, then stereo frames to past the pipe's 64 KiB.
+std::vector<uint8_t> mono_then_stereo_past_the_pipe() {
+  const std::vector<uint8_t> stereo = stereo_part();
+  std::vector<uint8_t> mp2 = mono_part();
+  while (mp2.size() < 100000) mp2 = joined(mp2, stereo);
+  return mp2;
+}
+
 TEST(ChannelSwitch, AnInputThatCantBeReadAgainKeepsItsMonoPartAndSaysSo) {
-  const std::vector<uint8_t> mp2 = joined(mono_part(), stereo_part());
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  std::thread writer([&] {
-    ssize_t n = write(fds[1], mp2.data(), mp2.size());
-    (void)n;
-    close(fds[1]);
-  });
+  FedPipe input(mono_then_stereo_past_the_pipe());
   ScratchDir dir;
   CapturedLog log;
   int out = open(dir.file("out.wav").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  const int result = decode_stream(&log.pane, out, fds[0], nullptr);
+  const int result = decode_stream(&log.pane, out, input.read_end(), nullptr);
   close(out);
-  writer.join();
-  close(fds[0]);
+  input.finish();
 
   EXPECT_EQ(result, -1);
   ASSERT_EQ(log.lines.size(), 2u) << log.all();
   EXPECT_EQ(log.lines[1],
             "ERR: stereo from frame 14 on, and the input can't be read again to make the mono part stereo\r\n");
+  // The mono part, complete with its one-channel header.
   Decoded mono;
   decode_bytes(mono_part(), &mono);
-  const std::vector<uint8_t> wav = read_file(dir.file("out.wav"));
-  EXPECT_EQ(wav, mono.wav);  // the mono part, complete with its one-channel header
+  EXPECT_EQ(read_file(dir.file("out.wav")), mono.wav);
+}
+
+TEST(ChannelSwitch, AnOutputWhoseHeaderCantBeWrittenEitherGivesOnlyThatLine) {
+  FedPipe input(mono_then_stereo_past_the_pipe());
+  int output[2];
+  ASSERT_EQ(pipe(output), 0);
+  size_t drained = 0;
+  std::thread reader([&] {
+    char block[4096];
+    for (ssize_t n; (n = read(output[0], block, sizeof block)) > 0;) drained += static_cast<size_t>(n);
+  });
+  CapturedLog log;
+  const int result = decode_stream(&log.pane, output[1], input.read_end(), nullptr);
+  close(output[1]);
+  reader.join();
+  close(output[0]);
+  input.finish();
+
+  EXPECT_EQ(result, -1);
+  ASSERT_EQ(log.lines.size(), 2u) << log.all();
+  EXPECT_EQ(log.lines[1], "ERR " + std::to_string(ESPIPE) + " writing output wav file\r\n");
+  EXPECT_EQ(drained, kFramesPerPart * kFrameSamples * 2);  // the mono PCM, with no header in front
 }
 
 }  // namespace

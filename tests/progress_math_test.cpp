@@ -1,6 +1,7 @@
 // The progress bar's arithmetic, shared by the desktop bar and the terminal bar.
 #include <gtest/gtest.h>
 
+#include "platform/progress_scale.h"
 #include "shell/progress_math.h"
 #include "tests/support/test_support.h"
 
@@ -75,6 +76,17 @@ TEST(ProgressMath, EveryDecodeEndsWithTheBarAtFullWidth) {
     EXPECT_EQ(state.position, width) << "width " << width;
     EXPECT_EQ(state.total, static_cast<int32_t>(read_file(source).size()));
   }
+}
+
+// The decoder and the desktop program's announced total both scale this way.
+TEST(ProgressMath, SizesPastTwoGiBAreHalvedUntilTheyFitASignedReport) {
+  EXPECT_EQ(progress_shift_for(0), 0);
+  EXPECT_EQ(progress_shift_for(INT32_MAX), 0);
+  EXPECT_EQ(progress_shift_for(int64_t{INT32_MAX} + 1), 1);
+  EXPECT_EQ(progress_shift_for(int64_t{1} << 32), 2);
+  EXPECT_EQ(progress_shift_for((int64_t{1} << 40) - 1), 9);
+  const int64_t size = (int64_t{5} << 30) + 3;
+  EXPECT_EQ(scaled_for_progress(size, progress_shift_for(size)), 1342177280);
 }
 
 }  // namespace

@@ -2,54 +2,17 @@
 // without the disk, and WAV files at their 4 GiB limit.
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "decoder/stream.h"
-#include "decoder/synthesis.h"
 #include "decoder/wav_writer.h"
 #include "platform/report_sinks.h"
 #include "tests/support/memory_files.h"
+#include "tests/support/stream_builder.h"
+#include "tests/support/test_support.h"
 
 namespace {
-
-struct Lines {
-  std::vector<std::string> lines;
-  LogPaneWindow pane{[](void* self, const char* line) { static_cast<Lines*>(self)->lines.push_back(line); }, this};
-};
-
-struct Reports {
-  std::vector<std::pair<uint32_t, int32_t>> seen;
-  ProgressBarWindow bar{[](void* self, uint32_t done, int32_t total) -> int32_t {
-                          static_cast<Reports*>(self)->seen.push_back({done, total});
-                          // Like the bar: ask again a thousandth further on.
-                          return static_cast<int32_t>(done + static_cast<uint32_t>(total / 1000));
-                        },
-                        this};
-};
-
-uint32_t le32(const std::vector<uint8_t>& b, size_t at) {
-  return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
-}
-
-// A context as decode_stream leaves it after `frames` two-channel frames of
-// 48 kHz written to `output`.
-std::unique_ptr<DecoderContext> context_after(int64_t frames, MemoryOutput* output, Lines* log) {
-  auto ctx = std::make_unique<DecoderContext>();
-  ctx->log = &log->pane;
-  ctx->output = memory_handle(output);
-  ctx->frame_count = frames;
-  ctx->bytes_written = frames * 4608;
-  ctx->two_channel_seen = true;
-  ctx->channel_count = 2;
-  ctx->sample_rate = 48000;
-  ctx->start_tick = memory_clock_ms;
-  output->keep = 44;
-  output->size = 44 + static_cast<uint64_t>(ctx->bytes_written);
-  output->position = output->size;
-  return ctx;
-}
 
 TEST(Sizes, ProgressReportsStayInRangeForAnInputPastTwoGiB) {
   static const uint8_t zeros[65536] = {};
@@ -58,55 +21,74 @@ TEST(Sizes, ProgressReportsStayInRangeForAnInputPastTwoGiB) {
   input.pattern_length = sizeof zeros;
   input.size = (2300ull << 20) + 12345;
   MemoryOutput output;
-  Lines log;
-  Reports progress;
+  CapturedLog log;
+  RecordedProgress progress;
+  // Like the bar: ask again a thousandth further on.
+  progress.answer = [](uint32_t done, int32_t total) { return static_cast<int32_t>(done + static_cast<uint32_t>(total / 1000)); };
   ASSERT_EQ(decode_stream(&log.pane, memory_handle(&output), memory_handle(&input), &progress.bar), -1);
   ASSERT_EQ(log.lines.size(), 3u);
   EXPECT_EQ(log.lines[1], "0 frames est 0,  0 written 0 datasize\r\n");
+  EXPECT_EQ(log.lines[2], "ERR: no MPEG audio frames found\r\n");
 
   // Both sides halved: the total fits a signed 32-bit report.
   const int32_t total = static_cast<int32_t>(input.size >> 1);
-  ASSERT_GT(progress.seen.size(), 900u);
-  for (size_t i = 0; i < progress.seen.size(); ++i) {
-    EXPECT_EQ(progress.seen[i].second, total);
-    EXPECT_LE(progress.seen[i].first, static_cast<uint32_t>(total));
+  ASSERT_GT(progress.reports.size(), 900u);
+  for (size_t i = 0; i < progress.reports.size(); ++i) {
+    EXPECT_EQ(progress.reports[i].total, total);
+    EXPECT_LE(progress.reports[i].done, static_cast<uint32_t>(total));
     if (i > 0) {
-      EXPECT_GE(progress.seen[i].first, progress.seen[i - 1].first);
+      EXPECT_GE(progress.reports[i].done, progress.reports[i - 1].done);
     }
   }
-  EXPECT_EQ(progress.seen.back().first, static_cast<uint32_t>(total));
+  EXPECT_EQ(progress.reports.back().done, static_cast<uint32_t>(total));
 }
 
-TEST(Sizes, TheStatisticsLineCountsPastTwoGiB) {
+// Silent two-channel frames at 48 kHz: 4608 PCM bytes each, cheap to decode.
+// 932067 of them fit behind the header of a WAV file, one more does not.
+const Bytes kSilentFrame = stereo_frame_48k();
+constexpr uint64_t kFramesThatFit = (kLargestWavFile - kWavHeaderSize) / 4608;
+static_assert(kFramesThatFit == 932067, "the largest WAV file holds 932067 such frames");
+
+struct LargeConversion {
+  int result;
+  CapturedLog log;
   MemoryOutput output;
-  Lines log;
-  auto ctx = context_after(900000, &output, &log);
-  ASSERT_EQ(finish_stream(*ctx), 0);
-  ASSERT_EQ(log.lines.size(), 2u);
-  EXPECT_EQ(log.lines[1], "900000 frames est 4147200000,  4147200000 written 4147200000 datasize\r\n");
-  EXPECT_EQ(le32(output.head, 40), 4147200000u);
-  EXPECT_EQ(le32(output.head, 4), 4147200036u);
+};
+
+void convert_silent_frames(uint64_t frames, LargeConversion* c) {
+  MemoryInput input;
+  input.pattern = kSilentFrame.data();
+  input.pattern_length = kSilentFrame.size();
+  input.size = frames * kSilentFrame.size();
+  c->output.keep = kWavHeaderSize;
+  c->result = decode_stream(&c->log.pane, memory_handle(&c->output), memory_handle(&input), nullptr);
+}
+
+TEST(Sizes, AStreamThatFillsTheWavFileToItsLimitIsCountedPastThirtyTwoBits) {
+  LargeConversion c;
+  convert_silent_frames(kFramesThatFit, &c);
+  ASSERT_EQ(c.result, 0);
+  ASSERT_EQ(c.log.lines.size(), 3u);
+  EXPECT_EQ(c.log.lines[2], "932067 frames est 4294964736,  4294964736 written 4294964736 datasize\r\n");
+  EXPECT_EQ(c.output.size, 4294964780u);
+  const WavHeaderFields h = parse_wav_header(c.output.head);
+  EXPECT_EQ(h.data_size, 4294964736u);
+  EXPECT_EQ(h.riff_size, 4294964772u);
 }
 
 TEST(Sizes, AFrameThatWouldPassFourGiBEndsTheFileWithEverythingThatFits) {
-  // 932067 frames of 4608 bytes fit behind the header; the next does not.
-  const int64_t fitting = (kLargestWavFile - kWavHeaderSize) / 4608;
-  ASSERT_EQ(fitting, 932067);
-  MemoryOutput output;
-  Lines log;
-  auto ctx = context_after(fitting - 1, &output, &log);
-  ctx->pcm_count = 2304;
-  EXPECT_EQ(write_frame_pcm(*ctx), FrameResult::Written);
-  ctx->frame_count += 1;
-  EXPECT_EQ(write_frame_pcm(*ctx), FrameResult::WavFull);
-  EXPECT_EQ(output.size, 44 + static_cast<uint64_t>(fitting) * 4608);
-
-  EXPECT_EQ(abandon_at_wav_limit(*ctx), -1);
-  ASSERT_EQ(log.lines.size(), 1u);
-  EXPECT_EQ(log.lines[0], "ERR: wav file full at 4 GiB, stopped after 932067 frames\r\n");
-  EXPECT_EQ(le32(output.head, 40), 4294964736u);
-  EXPECT_EQ(le32(output.head, 4), 4294964772u);
-  EXPECT_EQ(le32(output.head, 24), 48000u);
+  LargeConversion c;
+  convert_silent_frames(kFramesThatFit + 1, &c);
+  EXPECT_EQ(c.result, -1);
+  ASSERT_EQ(c.log.lines.size(), 2u);
+  EXPECT_EQ(c.log.lines[1], "ERR: wav file full at 4 GiB, stopped after 932067 frames\r\n");
+  EXPECT_EQ(c.output.size, 4294964780u);
+  const WavHeaderFields h = parse_wav_header(c.output.head);
+  EXPECT_TRUE(h.canonical);
+  EXPECT_EQ(h.channels, 2);
+  EXPECT_EQ(h.sample_rate, 48000u);
+  EXPECT_EQ(h.data_size, 4294964736u);
+  EXPECT_EQ(h.riff_size, 4294964772u);
 }
 
 TEST(Sizes, AReadFailingMidInputEndsWithTheHeaderThenTheError) {
@@ -117,12 +99,12 @@ TEST(Sizes, AReadFailingMidInputEndsWithTheHeaderThenTheError) {
   input.size = 3ull << 30;
   input.fail_read_at = 1 << 20;
   MemoryOutput output;
-  Lines log;
+  CapturedLog log;
   EXPECT_EQ(decode_stream(&log.pane, memory_handle(&output), memory_handle(&input), nullptr), -1);
   ASSERT_EQ(log.lines.size(), 1u);
   EXPECT_EQ(log.lines[0], "ERROR 5 reading input\r\n");
   ASSERT_EQ(output.size, 44u);
-  EXPECT_EQ(le32(output.head, 40), 0u);
+  EXPECT_EQ(parse_wav_header(output.head).data_size, 0u);
   EXPECT_LT(input.position, 2u << 20);  // nothing read after the failure
 }
 

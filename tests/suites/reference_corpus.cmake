@@ -2,6 +2,7 @@
 # encoder, each converted and compared with mpg123 and ffmpeg within 2 LSB at
 # every sample. One test per file; the last prints the table of differences.
 add_executable(pcm_compare ${CMAKE_CURRENT_LIST_DIR}/../tools/pcm_compare.cpp)
+target_include_directories(pcm_compare PRIVATE ${PROJECT_SOURCE_DIR})
 
 set(corpus_script ${CMAKE_CURRENT_LIST_DIR}/reference_corpus.sh)
 set(corpus_dir ${CMAKE_CURRENT_BINARY_DIR}/reference_corpus)

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/log_text.h"
 #include "platform/report_sinks.h"
 
 uint32_t memory_clock_ms = 0;
@@ -128,11 +129,12 @@ uint32_t tick_count() { return memory_clock_ms; }
 
 void log_line(LogPane pane, const char* format, ...) {
   if (pane == nullptr) return;
-  char line[kLogLineLimit + 1];
+  char line[kLongestLogLine + 1];
   va_list args;
   va_start(args, format);
   vsnprintf(line, sizeof line, format, args);
   va_end(args);
+  keep_line_end(line, format);
   pane->append(pane->context, line);
 }
 

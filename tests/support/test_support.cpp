@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "decoder/stream.h"
+#include "tests/support/little_endian.h"
 
 ScratchDir::ScratchDir() {
   const char* base = getenv("TMPDIR");
@@ -100,33 +101,24 @@ int decode_file(const std::string& input, const std::string& output, LogPane log
   return result;
 }
 
-namespace {
-
-uint32_t le32(const std::vector<uint8_t>& b, size_t at) {
-  return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
-}
-uint16_t le16(const std::vector<uint8_t>& b, size_t at) { return static_cast<uint16_t>(b[at] | (b[at + 1] << 8)); }
-
-}  // namespace
-
 WavHeaderFields parse_wav_header(const std::vector<uint8_t>& file) {
   WavHeaderFields h{};
   if (file.size() < 44) return h;
   h.canonical = memcmp(file.data(), "RIFF", 4) == 0 && memcmp(file.data() + 8, "WAVEfmt ", 8) == 0 &&
-                le32(file, 16) == 16 && le16(file, 20) == 1 && le16(file, 34) == 16 &&
+                le32(file.data() + 16) == 16 && le16(file.data() + 20) == 1 && le16(file.data() + 34) == 16 &&
                 memcmp(file.data() + 36, "data", 4) == 0;
-  h.riff_size = le32(file, 4);
-  h.channels = le16(file, 22);
-  h.sample_rate = le32(file, 24);
-  h.byte_rate = le32(file, 28);
-  h.block_align = le16(file, 32);
-  h.data_size = le32(file, 40);
+  h.riff_size = le32(file.data() + 4);
+  h.channels = le16(file.data() + 22);
+  h.sample_rate = le32(file.data() + 24);
+  h.byte_rate = le32(file.data() + 28);
+  h.block_align = le16(file.data() + 32);
+  h.data_size = le32(file.data() + 40);
   return h;
 }
 
 std::vector<int16_t> wav_samples(const std::vector<uint8_t>& file) {
   std::vector<int16_t> samples;
-  for (size_t at = 44; at + 1 < file.size(); at += 2) samples.push_back(static_cast<int16_t>(le16(file, at)));
+  for (size_t at = 44; at + 1 < file.size(); at += 2) samples.push_back(static_cast<int16_t>(le16(file.data() + at)));
   return samples;
 }
 

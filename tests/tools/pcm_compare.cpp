@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/little_endian.h"
+
 namespace {
 
 // The synthesis window reaches this many slots of 32 samples back.
@@ -31,9 +33,6 @@ struct Pcm {
   std::vector<int16_t> samples;  // interleaved
   long frames() const { return channels ? static_cast<long>(samples.size()) / channels : 0; }
 };
-
-uint32_t le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
-uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 
 // Walks the RIFF chunks: other writers put LIST chunks before "data".
 bool read_wav(const char* path, Pcm& pcm) {

@@ -342,6 +342,25 @@ else
   pass failing-file-in-the-middle
 fi
 
+# An empty source says the system's 0, as on Linux, also when its .wav is
+# there from before (creating over it leaves the system's "already exists").
+: >"$files/empty-new.mp2"
+: >"$files/empty-again.mp2"
+echo leftover >"$files/empty-again.wav"
+rm -f "$files/empty-new.wav"
+printf 'Converting %s\r\nERROR 0 reading input\r\nConverting %s\r\nERROR 0 reading input\r\nsondrik finished\r\n' \
+  "$(win "$files/empty-new.mp2")" "$(win "$files/empty-again.mp2")" >"$work/expect/empty.log"
+if ! probe empty launch "@$(text_file empty.txt "$(win "$files/empty-new.mp2") $(win "$files/empty-again.mp2")")" \
+  wait-done save-log "$(win "$work/empty.log")" close exit 0; then
+  fail empty-source "$(probe_reason empty)"
+elif ! cmp -s "$work/empty.log" "$work/expect/empty.log"; then
+  fail empty-source "log: $(tr '\r\n' '|' <"$work/empty.log" | cut -c1-300)"
+elif [ ! -e "$files/empty-new.wav" ] || [ -s "$files/empty-new.wav" ] || [ -s "$files/empty-again.wav" ]; then
+  fail empty-source "the .wav files are not both there and empty"
+else
+  pass empty-source
+fi
+
 # More names than one list holds: every one is converted, the log keeps them all.
 raw=""
 for i in $(seq 300); do raw+="$(win "$files/many/f$i.mp2") "; done
@@ -361,7 +380,8 @@ rm -f "$files/b.wav"
 if ! probe too-long launch "@$(text_file too-long.txt "$long_name $(win "$files/b.mp2")")" wait-done \
   save-log "$(win "$work/too-long.log")" close exit 0; then
   fail too-long-path "$(probe_reason too-long)"
-elif [ "$(sed -n 2p "$work/too-long.log")" != $'ERR: full path is longer than 1023 characters\r' ] ||
+elif [ "$(sed -n 1p "$work/too-long.log" | wc -c)" -ne 1023 ] || [ "$(sed -n 1p "$work/too-long.log" | tail -c 2)" != $'\r' ] ||
+  [ "$(sed -n 2p "$work/too-long.log")" != $'ERR: full path is longer than 1023 characters\r' ] ||
   ! same_wav "$files/b.mp2" "$work/ref/raw"; then
   fail too-long-path "log: $(sed -n 2,3p "$work/too-long.log" | cut -c1-100)"
 else

@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/window_messages.h"
+
 namespace {
 
 constexpr int kSelectFilesId = 2;
@@ -485,7 +487,7 @@ void check_bar_colour(const std::string& name) {
 
 void check_total(long expected) {
   DWORD_PTR total = 0;
-  if (!SendMessageTimeoutA(progress_bar(), WM_USER + 1, 0, 0, SMTO_NORMAL, 30000, &total)) {
+  if (!SendMessageTimeoutA(progress_bar(), kProgressTotalQuery, 0, 0, SMTO_NORMAL, 30000, &total)) {
     fail("no answer to the total query");
   }
   if (static_cast<long>(total) != expected) fail("the bar's total is " + std::to_string(static_cast<long>(total)));
