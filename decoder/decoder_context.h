@@ -18,11 +18,19 @@ constexpr int kWindowLength = 512;
 constexpr int kFramePcmValues = 2304;
 constexpr int kWavHeaderSize = 44;
 
+// How the WAV file is laid out; wav_writer.h says when each is chosen.
+enum class WavLayout {
+  Undecided,  // a file that can seek, before the first frame: nothing written yet
+  Canonical,  // the 44-byte header, written last; the file stops short of 4 GiB
+  Rf64,       // the 80-byte RF64 header with 64-bit sizes, written last
+  Stream,     // an output that can't seek: 44 bytes of unknown sizes, written first
+};
+
 enum class FrameResult {
   Written,      // the frame's PCM is in the file
   CutShort,     // the input ended inside the frame: nothing written
   WriteFailed,  // the file system refused the PCM
-  WavFull,      // the PCM would push the WAV past its 4 GiB limit
+  WavFull,      // the PCM would push a 44-byte-header WAV past its 4 GiB limit
 };
 
 struct DecoderContext {
@@ -67,16 +75,20 @@ struct DecoderContext {
   double cos_matrix[kMatrixRows][kSubbands];
   // The rows the fast paths compute, column by column: for each subband k the
   // coefficients of those rows side by side, so vector lanes carry rows.
-  alignas(32) double matrix_columns[kSubbands][kMatrixRows];
+  alignas(64) double matrix_columns[kSubbands][kMatrixRows];
   int computed_rows;  // 32 when the matrix has its symmetries exactly, else 64
-  alignas(32) double mono_ring[kRingLength];
-  alignas(32) double channel_rings[kMaxChannels][kRingLength];
+  alignas(64) double mono_ring[kRingLength];
+  alignas(64) double channel_rings[kMaxChannels][kRingLength];
   int v_offset;
-  double window_work[kWindowLength];
   int16_t pcm_out[kFramePcmValues];
   int pcm_count;
 
-  // wav_writer: what has gone into the output file.
-  int64_t bytes_written;
+  // wav_writer: the layout, the PCM waiting in the batch and what has gone
+  // into the output file.
+  WavLayout wav_layout;
+  bool stream_header_sent;  // Stream only: the header went out
+  uint32_t batch_bytes;     // PCM in the batch, not yet written
+  uint32_t batch_limit;     // a frame that would take the batch past this writes it first
+  int64_t bytes_written;    // the sum of what the PCM writes reported
   int write_error;
 };

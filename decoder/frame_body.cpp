@@ -5,6 +5,7 @@
 #include "decoder/bit_reader.h"
 #include "decoder/stream.h"
 #include "decoder/synthesis.h"
+#include "decoder/wav_writer.h"
 
 namespace {
 
@@ -264,10 +265,6 @@ void decode_granule(DecoderContext& ctx, int part) {
   plan_frame(ctx, plan);
   plan_scales(ctx, part, plan);
   decode_planned_granule(plan);
-}
-
-double dequantize(uint32_t code, const QuantClass& quant, int scale_factor_index) {
-  return dequantize_code(code, dequantizer_for(quant, ScaleFactorTable[scale_factor_index]));
 }
 
 FrameResult decode_frame_body(DecoderContext& ctx, int mode, int mode_extension) {

@@ -12,4 +12,3 @@ FrameResult decode_frame_body(DecoderContext& ctx, int mode, int mode_extension)
 void read_side_info(DecoderContext& ctx, int mode, int mode_extension);
 // Reads one granule's codes and fills granule_samples with scale-factor part `part`.
 void decode_granule(DecoderContext& ctx, int part);
-double dequantize(uint32_t code, const QuantClass& quant, int scale_factor_index);

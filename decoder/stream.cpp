@@ -266,6 +266,7 @@ void start_pass(DecoderContext& ctx, bool two_channels) {
 // channels, the rest exactly as before. Returns 0 to go on scanning from the
 // start of the input, -1 when the file was closed instead.
 int decode_again_with_two_channels(DecoderContext& ctx) {
+  if (!wav_data_can_restart(ctx)) return abandon_with_mono_part_sent(ctx, ctx.frame_count + 1);
   if (!file_seek(ctx.input, 0)) return abandon_before_two_channels(ctx, ctx.frame_count + 1);
   if (!rewind_wav_data(ctx)) return abandon_after_write_failure(ctx);
   start_pass(ctx, true);
@@ -291,7 +292,7 @@ FrameStep decode_frame(DecoderContext& ctx, const FrameHeader& header) {
   // two: decode again from the start, writing every frame with two channels.
   // Checked before this frame's fields are kept: should that fail, the header
   // describes the mono frames, rate included.
-  if (header.mode != kModeSingleChannel && !ctx.two_channel_seen && ctx.bytes_written > 0) {
+  if (header.mode != kModeSingleChannel && !ctx.two_channel_seen && pcm_bytes_produced(ctx) > 0) {
     return FrameStep::TwoChannelsFromHere;
   }
   // The body reads straight out of the buffer: even a damaged one that reads
@@ -303,6 +304,8 @@ FrameStep decode_frame(DecoderContext& ctx, const FrameHeader& header) {
   if (!ctx.stream_line_logged) {
     log_line(ctx.log, "%d %dk %s\r\n", ctx.sample_rate, header.bitrate, mode_names[header.mode]);
     ctx.stream_line_logged = true;
+    // A measured free-format rate may be rounded up: no estimate, which must only err high.
+    choose_wav_layout(ctx, header.bitrate_index == kFreeFormat ? 0 : header.bitrate);
   }
   choose_alloc_table(ctx, header.bitrate, header.mode);
   if (header.mode == kModeSingleChannel) {

@@ -7,6 +7,20 @@
 namespace {
 
 constexpr uint32_t kBytesPerFrameChannel = 1152 * 2;
+constexpr uint32_t kUnknownSize = 0xFFFFFFFF;
+
+// Whole stereo frames, which are whole mono frames too, so a batch fills up
+// exactly. A file gets writes of about 1 MiB; a pipe smaller ones, so that
+// its reader hears the stream about every third of a second rather than in
+// bursts of seconds.
+constexpr uint32_t kFileBatchBytes = 224 * kMostFramePcmBytes;
+constexpr uint32_t kPipeBatchBytes = 14 * kMostFramePcmBytes;
+
+// Process-wide, like the bit reader: one stream is decoded at a time in a
+// process, and a buffer this size has no place on a worker thread's stack.
+alignas(64) uint8_t pcm_batch[kFileBatchBytes];
+
+const char* output_name_for_messages = nullptr;
 
 void put16(uint8_t* at, uint32_t value) {
   at[0] = static_cast<uint8_t>(value);
@@ -18,6 +32,23 @@ void put32(uint8_t* at, uint32_t value) {
   put16(at + 2, value >> 16);
 }
 
+void put64(uint8_t* at, uint64_t value) {
+  put32(at, static_cast<uint32_t>(value));
+  put32(at + 4, static_cast<uint32_t>(value >> 32));
+}
+
+// "fmt " and its 16-byte body, the same in every layout.
+void encode_format_chunk(uint16_t channels, uint32_t sample_rate, uint8_t out[24]) {
+  memcpy(out, "fmt ", 4);
+  put32(out + 4, 16);
+  put16(out + 8, 1);
+  put16(out + 10, channels);
+  put32(out + 12, sample_rate);
+  put32(out + 16, sample_rate * channels * 2);
+  put16(out + 20, static_cast<uint32_t>(channels) * 2);
+  put16(out + 22, 16);
+}
+
 int header_channels(const DecoderContext& ctx) { return ctx.two_channel_seen ? 2 : 1; }
 
 // The rate of the frames written, or 44100 without any.
@@ -25,9 +56,20 @@ uint32_t header_sample_rate(const DecoderContext& ctx) {
   return ctx.sample_rate != 0 ? static_cast<uint32_t>(ctx.sample_rate) : 44100;
 }
 
-// Rewrites the header at offset 0 for `data_size` PCM bytes, in the four
-// writes of its parts. True when every write succeeded.
-bool write_wav_header(DecoderContext& ctx, int64_t data_size) {
+int header_size(const DecoderContext& ctx) {
+  return ctx.wav_layout == WavLayout::Rf64 ? kRf64HeaderSize : kWavHeaderSize;
+}
+
+bool write_at_start(DecoderContext& ctx, const uint8_t* bytes, uint32_t count) {
+  uint32_t written = 0;
+  const bool ok = file_seek(ctx.output, 0) && file_write(ctx.output, bytes, count, &written);
+  if (!ok) ctx.write_error = last_error();
+  return ok;
+}
+
+// The canonical header at offset 0 for `data_size` PCM bytes, in the four
+// writes of its parts.
+bool write_canonical_header(DecoderContext& ctx, int64_t data_size) {
   WavFields fields;
   fields.channels = static_cast<uint16_t>(header_channels(ctx));
   fields.sample_rate = header_sample_rate(ctx);
@@ -47,13 +89,74 @@ bool write_wav_header(DecoderContext& ctx, int64_t data_size) {
   return ok;
 }
 
+bool write_rf64_header(DecoderContext& ctx, int64_t data_size) {
+  Rf64Fields fields;
+  fields.channels = static_cast<uint16_t>(header_channels(ctx));
+  fields.sample_rate = header_sample_rate(ctx);
+  fields.data_size = static_cast<uint64_t>(data_size);
+  uint8_t header[kRf64HeaderSize];
+  encode_rf64_header(fields, header);
+  return write_at_start(ctx, header, kRf64HeaderSize);
+}
+
+// A pipe's header goes out once, before its first PCM, with the frames'
+// rate and channels so far and sizes that say "unknown".
+bool send_stream_header(DecoderContext& ctx) {
+  if (ctx.stream_header_sent) return true;
+  WavFields fields;
+  fields.channels = static_cast<uint16_t>(header_channels(ctx));
+  fields.sample_rate = header_sample_rate(ctx);
+  fields.data_size = kUnknownSize;
+  fields.riff_size = kUnknownSize;
+  uint8_t header[kWavHeaderSize];
+  encode_wav_header(fields, header);
+  uint32_t written = 0;
+  ctx.stream_header_sent = true;
+  if (file_write(ctx.output, header, kWavHeaderSize, &written)) return true;
+  ctx.write_error = last_error();
+  return false;
+}
+
+// The header for `data_size` PCM bytes, in the file's layout. True when every
+// write succeeded.
+bool write_wav_header(DecoderContext& ctx, int64_t data_size) {
+  switch (ctx.wav_layout) {
+    case WavLayout::Stream:
+      return send_stream_header(ctx);
+    case WavLayout::Rf64:
+      return write_rf64_header(ctx, data_size);
+    case WavLayout::Undecided:
+    case WavLayout::Canonical:
+      break;
+  }
+  return write_canonical_header(ctx, data_size);
+}
+
+// Writes the batch behind what the file holds and counts what the write
+// reported. A pipe's header goes first.
+bool write_batch(DecoderContext& ctx) {
+  if (ctx.batch_bytes == 0) return true;
+  if (ctx.wav_layout == WavLayout::Stream && !send_stream_header(ctx)) {
+    ctx.batch_bytes = 0;
+    return false;
+  }
+  uint32_t written = 0;
+  const bool ok = file_write(ctx.output, pcm_batch, ctx.batch_bytes, &written);
+  if (!ok) ctx.write_error = last_error();
+  ctx.bytes_written += written;
+  ctx.batch_bytes = 0;
+  return ok;
+}
+
 // The PCM bytes in the file: its size less the header, none if it is shorter.
 // Bytes past what this pass wrote are left from a first pass that was
-// decoded again with two channels (stream.cpp); they are not data.
+// decoded again with two channels (stream.cpp); they are not data. A pipe
+// holds what its writes reported.
 int64_t pcm_in_file(const DecoderContext& ctx) {
+  if (ctx.wav_layout == WavLayout::Stream) return ctx.bytes_written;
   int64_t size = file_size(ctx.output);
-  if (size < kWavHeaderSize) return 0;
-  const int64_t pcm = size - kWavHeaderSize;
+  if (size < header_size(ctx)) return 0;
+  const int64_t pcm = size - header_size(ctx);
   return pcm > ctx.bytes_written ? ctx.bytes_written : pcm;
 }
 
@@ -63,31 +166,79 @@ int64_t whole_sample_frames(const DecoderContext& ctx, int64_t bytes) {
   return bytes - bytes % block_align;
 }
 
+bool has_room_for(const DecoderContext& ctx, uint32_t more_bytes) {
+  if (ctx.wav_layout == WavLayout::Rf64 || ctx.wav_layout == WavLayout::Stream) return true;
+  return kWavHeaderSize + pcm_bytes_produced(ctx) + more_bytes <= kLargestWavFile;
+}
+
 }  // namespace
 
 void encode_wav_header(const WavFields& fields, uint8_t out[kWavHeaderSize]) {
   memcpy(out, "RIFF", 4);
   put32(out + 4, fields.riff_size);
   memcpy(out + 8, "WAVE", 4);
-  memcpy(out + 12, "fmt ", 4);
-  put32(out + 16, 16);
-  put16(out + 20, 1);
-  put16(out + 22, fields.channels);
-  put32(out + 24, fields.sample_rate);
-  put32(out + 28, fields.sample_rate * fields.channels * 2);
-  put16(out + 32, static_cast<uint32_t>(fields.channels) * 2);
-  put16(out + 34, 16);
+  encode_format_chunk(fields.channels, fields.sample_rate, out + 12);
   memcpy(out + 36, "data", 4);
   put32(out + 40, fields.data_size);
 }
 
-void reserve_wav_header(DecoderContext& ctx) { file_seek(ctx.output, kWavHeaderSize); }
-
-bool wav_has_room_for(const DecoderContext& ctx, uint32_t more_bytes) {
-  return kWavHeaderSize + ctx.bytes_written + more_bytes <= kLargestWavFile;
+void encode_rf64_header(const Rf64Fields& fields, uint8_t out[kRf64HeaderSize]) {
+  memcpy(out, "RF64", 4);
+  put32(out + 4, kUnknownSize);
+  memcpy(out + 8, "WAVE", 4);
+  memcpy(out + 12, "ds64", 4);
+  put32(out + 16, 28);
+  put64(out + 20, fields.data_size + kRf64HeaderSize - 8);
+  put64(out + 28, fields.data_size);
+  put64(out + 36, fields.data_size / (static_cast<uint64_t>(fields.channels) * 2));
+  put32(out + 44, 0);
+  encode_format_chunk(fields.channels, fields.sample_rate, out + 48);
+  memcpy(out + 72, "data", 4);
+  put32(out + 76, kUnknownSize);
 }
 
+int64_t estimated_wav_size(int64_t input_size, int32_t bitrate_kbps, int32_t sample_rate) {
+  if (input_size <= 0 || bitrate_kbps <= 0 || sample_rate <= 0) return -1;
+  const int64_t frame_length = 144000ll * bitrate_kbps / sample_rate;
+  const int64_t frames = input_size / frame_length + 1;
+  return kWavHeaderSize + frames * kMostFramePcmBytes;
+}
+
+void reserve_wav_header(DecoderContext& ctx) {
+  ctx.stream_header_sent = false;
+  ctx.batch_bytes = 0;
+  if (file_can_seek(ctx.output)) {
+    ctx.wav_layout = WavLayout::Undecided;
+    ctx.batch_limit = kFileBatchBytes;
+    file_seek(ctx.output, kWavHeaderSize);
+  } else {
+    ctx.wav_layout = WavLayout::Stream;
+    ctx.batch_limit = kPipeBatchBytes;
+  }
+}
+
+void choose_wav_layout(DecoderContext& ctx, int32_t bitrate_kbps) {
+  if (ctx.wav_layout != WavLayout::Undecided) return;
+  ctx.wav_layout = WavLayout::Canonical;
+  const int64_t estimate = estimated_wav_size(file_size(ctx.input), bitrate_kbps, ctx.sample_rate);
+  // Should the move fail, the PCM starts at 44 and the canonical header fits.
+  if (estimate > kLargestWavFile && file_seek(ctx.output, kRf64HeaderSize)) ctx.wav_layout = WavLayout::Rf64;
+}
+
+FrameResult write_frame_pcm(DecoderContext& ctx) {
+  static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "PCM is written in the host's byte order");
+  const uint32_t bytes = static_cast<uint32_t>(ctx.pcm_count) * 2;
+  if (!has_room_for(ctx, bytes)) return FrameResult::WavFull;
+  if (ctx.batch_bytes + bytes > ctx.batch_limit && !write_batch(ctx)) return FrameResult::WriteFailed;
+  memcpy(pcm_batch + ctx.batch_bytes, ctx.pcm_out, bytes);
+  ctx.batch_bytes += bytes;
+  return FrameResult::Written;
+}
+
+int64_t pcm_bytes_produced(const DecoderContext& ctx) { return ctx.bytes_written + ctx.batch_bytes; }
+
 int finish_stream(DecoderContext& ctx) {
+  if (!write_batch(ctx)) return abandon_after_write_failure(ctx);
   const int64_t data_size = pcm_in_file(ctx);
   if (!write_wav_header(ctx, data_size)) {
     log_line(ctx.log, "ERR %d writing output wav file\r\n", ctx.write_error);
@@ -112,11 +263,13 @@ int finish_stream(DecoderContext& ctx) {
 int abandon_after_write_failure(DecoderContext& ctx) {
   log_line(ctx.log, "ERR %d writing output wav file\r\n", ctx.write_error);
   // Keep what was converted playable: the header describes the PCM that made it.
+  ctx.batch_bytes = 0;
   write_wav_header(ctx, whole_sample_frames(ctx, pcm_in_file(ctx)));
   return -1;
 }
 
 int abandon_at_wav_limit(DecoderContext& ctx) {
+  if (!write_batch(ctx)) return abandon_after_write_failure(ctx);
   char frames[24];
   log_line(ctx.log, "ERR: wav file full at 4 GiB, stopped after %s frames\r\n", format_count(ctx.frame_count, frames));
   write_wav_header(ctx, pcm_in_file(ctx));
@@ -124,6 +277,7 @@ int abandon_at_wav_limit(DecoderContext& ctx) {
 }
 
 int abandon_before_two_channels(DecoderContext& ctx, int64_t first_two_channel_frame) {
+  if (!write_batch(ctx)) return abandon_after_write_failure(ctx);
   // One line: when the header can't be written the mono part isn't playable
   // either, and that is what the user has to know.
   if (!write_wav_header(ctx, pcm_in_file(ctx))) {
@@ -136,11 +290,39 @@ int abandon_before_two_channels(DecoderContext& ctx, int64_t first_two_channel_f
   return -1;
 }
 
+bool wav_data_can_restart(const DecoderContext& ctx) {
+  return ctx.wav_layout != WavLayout::Stream || !ctx.stream_header_sent;
+}
+
+int abandon_with_mono_part_sent(DecoderContext& ctx, int64_t first_two_channel_frame) {
+  if (!write_batch(ctx)) return abandon_after_write_failure(ctx);
+  char frames[24];
+  log_line(ctx.log, "ERR: stereo from frame %s on, and the mono part before has gone out to a pipe already\r\n",
+           format_count(first_two_channel_frame, frames));
+  return -1;
+}
+
 bool rewind_wav_data(DecoderContext& ctx) {
   ctx.bytes_written = 0;
-  if (file_seek(ctx.output, kWavHeaderSize)) return true;
+  ctx.batch_bytes = 0;
+  if (ctx.wav_layout == WavLayout::Stream) return true;  // nothing went out yet
+  if (file_seek(ctx.output, header_size(ctx))) return true;
   ctx.write_error = last_error();
   return false;
+}
+
+void name_output_for_messages(const char* name) { output_name_for_messages = name; }
+
+int finish_interrupted(DecoderContext& ctx) {
+  if (!write_batch(ctx)) return abandon_after_write_failure(ctx);
+  if (!write_wav_header(ctx, whole_sample_frames(ctx, pcm_in_file(ctx)))) {
+    log_line(ctx.log, "ERR %d writing output wav file\r\n", ctx.write_error);
+    return -1;
+  }
+  char frames[24];
+  log_line(ctx.log, "ERR: interrupted after %s frames; %s holds the part before\r\n", format_count(ctx.frame_count, frames),
+           output_name_for_messages != nullptr ? output_name_for_messages : "the WAV file");
+  return -1;
 }
 
 int finish_without_frames(DecoderContext& ctx) {

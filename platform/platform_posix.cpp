@@ -87,6 +87,8 @@ bool file_seek(FileHandle file, int64_t position) {
   return lseek(as_fd(file), static_cast<off_t>(position), SEEK_SET) >= 0;
 }
 
+bool file_can_seek(FileHandle file) { return lseek(as_fd(file), 0, SEEK_CUR) >= 0; }
+
 int64_t file_size(FileHandle file) {
   struct stat info;
   if (fstat(as_fd(file), &info) != 0) return -1;

@@ -70,6 +70,9 @@ bool file_seek(FileHandle file, int64_t position) {
   return !(low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR);
 }
 
+// The same test as file_seek's: only a disk file moves.
+bool file_can_seek(FileHandle file) { return GetFileType(as_handle(file)) == FILE_TYPE_DISK; }
+
 int64_t file_size(FileHandle file) {
   DWORD high = 0;
   DWORD low = GetFileSize(as_handle(file), &high);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <vector>
 
 #include "decoder/bit_reader.h"
 #include "decoder/frame_body.h"
@@ -41,17 +42,37 @@ class FrameBody : public ::testing::Test {
 };
 
 TEST_F(FrameBody, DequantizeFollowsTheStatedOperationOrderToTheLastBit) {
-  const QuantClass& three = quant_for(3);
-  EXPECT_EQ(dequantize(0, three, kScaleOne), -0.666666666665);
-  EXPECT_EQ(dequantize(1, three, kScaleOne), 0.0);
-  EXPECT_EQ(dequantize(2, three, kScaleOne), 0.666666666665);
-  const QuantClass& widest = quant_for(65535);
-  EXPECT_EQ(dequantize(0, widest, kScaleTwo), -1.9999694819486633);
-  EXPECT_EQ(dequantize(0x8000, widest, kScaleTwo), 6.103609133672714e-05);
-  // Multiplying by C first and the scale factor last: C x scale factor
-  // first would end in ...663.
-  EXPECT_EQ(dequantize(5, quant_for(31), 1), -1.0241297109510661);
-  EXPECT_EQ(dequantize(2, three, 63), 0.666666666665 * 1.0e-20);
+  // Subband 0 of a 48 kHz mono frame: allocation code 1 is 3 levels, 4 is
+  // 31, 15 is 65535. One scale factor for all parts, then one granule.
+  struct Case {
+    uint32_t alloc_code;
+    int scale_index;
+    std::vector<uint32_t> fields;  // a grouped word, or three codes
+    int width;
+    double expected[3];
+  };
+  const Case cases[] = {
+      {1, kScaleOne, {21}, 5, {-0.666666666665, 0.0, 0.666666666665}},  // 21 = codes 0, 1, 2
+      {15, kScaleTwo, {0, 0x8000, 0xFFFF}, 16, {-1.9999694819486633, 6.103609133672714e-05, 2.00003051804375}},
+      // Multiplying by C first and the scale factor last: C x scale factor
+      // first would end in ...663.
+      {4, 1, {5, 5, 5}, 5, {-1.0241297109510661, -1.0241297109510661, -1.0241297109510661}},
+      {1, 63, {21}, 5, {-0.666666666665 * 1.0e-20, 0.0, 0.666666666665 * 1.0e-20}},
+      // 27 = codes 0, 0, 3: the quotient past the 3 levels still dequantizes by the formula.
+      {1, kScaleOne, {27}, 5, {-0.666666666665, -0.666666666665, 1.33333333333}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "allocation " << c.alloc_code << " scale " << c.scale_index);
+    choose(48000, 64, kSingleChannel);
+    BitWriter pattern;
+    pattern.put(c.alloc_code, 4).zeros(88 - 4).put(2, 2).put(static_cast<uint32_t>(c.scale_index), 6);
+    for (uint32_t field : c.fields) pattern.put(field, c.width);
+    feed(pattern);
+    read_side_info(*ctx, kSingleChannel, 0);
+    decode_granule(*ctx, 0);
+    expect_marker_next();
+    for (int j = 0; j < 3; ++j) EXPECT_EQ(ctx->granule_samples[0][0][j], c.expected[j]) << j;
+  }
 }
 
 TEST_F(FrameBody, GroupedCodeWordsSplitLowestFirstAndKeepThePlainQuotient) {
@@ -78,8 +99,6 @@ TEST_F(FrameBody, GroupedCodeWordsSplitLowestFirstAndKeepThePlainQuotient) {
     EXPECT_EQ(ctx->codes[0][3][1], c.expected[1]);
     EXPECT_EQ(ctx->codes[0][3][2], c.expected[2]);
   }
-  // The quotient 3 is past the 3 levels and still dequantizes by the formula.
-  EXPECT_EQ(dequantize(3, quant_for(3), kScaleOne), 1.33333333333);
 }
 
 TEST_F(FrameBody, ScfsiAssignsTheScaleFactorsReadToTheThreeParts) {
@@ -196,19 +215,19 @@ TEST_F(FrameBody, JointStereoReadsEachFieldInTheStatedOrder) {
   decode_granule(*ctx, 2);
   expect_marker_next();
 
-  const QuantClass& three = quant_for(3);
-  EXPECT_EQ(ctx->granule_samples[0][0][0], dequantize(2, three, kScaleOne));
+  EXPECT_EQ(ctx->granule_samples[0][0][0], 0.666666666665);
   EXPECT_EQ(ctx->granule_samples[0][1][0], 0.0);
   EXPECT_EQ(ctx->granule_samples[1][0][0], 0.0);
-  EXPECT_EQ(ctx->granule_samples[1][1][0], dequantize(1, quant_for(15), 9));
-  EXPECT_EQ(ctx->granule_samples[1][1][2], dequantize(14, quant_for(15), 9));
+  // 15 levels at scale factor 0.25: (-7/8 + 0.125) x C x 0.25, and (6/8 + 0.125) x C x 0.25.
+  EXPECT_EQ(ctx->granule_samples[1][1][0], -0.19999999999875);
+  EXPECT_EQ(ctx->granule_samples[1][1][2], 0.233333333331875);
   // Above the bound both channels decode the same codes, each with its own
   // scale factor: 2.0 against 1.0 makes channel 1 exactly half of channel 0.
   for (int j = 0; j < 3; ++j) {
     EXPECT_NE(ctx->granule_samples[5][0][j], 0.0);
     EXPECT_EQ(ctx->granule_samples[5][1][j], ctx->granule_samples[5][0][j] / 2);
   }
-  EXPECT_EQ(ctx->granule_samples[5][0][0], dequantize(0, three, kScaleTwo));
+  EXPECT_EQ(ctx->granule_samples[5][0][0], -1.33333333333);
 }
 
 }  // namespace

@@ -2,8 +2,6 @@
 // a frame the input cuts short.
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 #include "tests/support/bit_writer.h"
 #include "tests/support/test_support.h"
 
@@ -31,37 +29,14 @@ void put_stereo_frame(BitWriter& out, uint32_t left_word, uint32_t right_word) {
   out.fill_to(start, 576);
 }
 
-struct Conversion {
-  std::vector<std::string> log;
-  uint16_t channels = 0;
-  std::vector<int16_t> pcm;
-  size_t file_bytes = 0;
-};
-
-Conversion convert(const std::vector<uint8_t>& mp2) {
-  ScratchDir dir;
-  write_file(dir.file("in.mp2"), mp2);
-  CapturedLog log;
-  Conversion result;
-  EXPECT_EQ(decode_file(dir.file("in.mp2"), dir.file("out.wav"), &log.pane, nullptr), 0);
-  const std::vector<uint8_t> wav = read_file(dir.file("out.wav"));
-  result.log = log.lines;
-  result.file_bytes = wav.size();
-  if (wav.size() < 44) return result;
-  memcpy(&result.channels, &wav[22], 2);
-  result.pcm.resize((wav.size() - 44) / 2);
-  memcpy(result.pcm.data(), wav.data() + 44, result.pcm.size() * 2);
-  return result;
-}
-
 TEST(FrameOutput, MonoStreamWritesEachValueOnce) {
   BitWriter stream;
   for (int n = 0; n < 3; ++n) put_mono_frame(stream, 26);
-  const Conversion out = convert(stream.bytes());
-  EXPECT_EQ(out.channels, 1);
-  EXPECT_EQ(out.pcm.size(), 3u * 1152);
-  ASSERT_EQ(out.log.size(), 3u);
-  EXPECT_EQ(out.log[2], "3 frames est 6912,  6912 written 6912 datasize\r\n");
+  const Conversion out = convert_bytes(stream.bytes());
+  EXPECT_EQ(parse_wav_header(out.wav).channels, 1);
+  EXPECT_EQ(wav_samples(out.wav).size(), 3u * 1152);
+  ASSERT_EQ(out.lines.size(), 3u);
+  EXPECT_EQ(out.lines[2], "3 frames est 6912,  6912 written 6912 datasize\r\n");
 }
 
 TEST(FrameOutput, MonoFramesAfterATwoChannelFrameAreWrittenTwiceFromTheirOwnHistory) {
@@ -73,21 +48,22 @@ TEST(FrameOutput, MonoFramesAfterATwoChannelFrameAreWrittenTwiceFromTheirOwnHist
   put_mono_frame(mono_only, 26);
   put_mono_frame(mono_only, 13);
 
-  const Conversion out = convert(mixed.bytes());
-  const Conversion alone = convert(mono_only.bytes());
-  EXPECT_EQ(out.channels, 2);
-  ASSERT_EQ(out.pcm.size(), 3u * 2304);  // 4608 bytes a frame, mono ones too
-  ASSERT_EQ(out.log.size(), 3u);
-  EXPECT_EQ(out.log[2], "3 frames est 13824,  13824 written 13824 datasize\r\n");
-  ASSERT_EQ(alone.pcm.size(), 2u * 1152);
+  const Conversion out = convert_bytes(mixed.bytes());
+  const std::vector<int16_t> pcm = wav_samples(out.wav);
+  const std::vector<int16_t> alone = wav_samples(convert_bytes(mono_only.bytes()).wav);
+  EXPECT_EQ(parse_wav_header(out.wav).channels, 2);
+  ASSERT_EQ(pcm.size(), 3u * 2304);  // 4608 bytes a frame, mono ones too
+  ASSERT_EQ(out.lines.size(), 3u);
+  EXPECT_EQ(out.lines[2], "3 frames est 13824,  13824 written 13824 datasize\r\n");
+  ASSERT_EQ(alone.size(), 2u * 1152);
   // The mono frames start from an empty mono history, whatever the two-channel
   // frame left in its own: they decode as they would at the stream's start.
   bool any_sound = false;
   for (size_t i = 0; i < 2 * 1152; ++i) {
-    const int16_t left = out.pcm[2304 + 2 * i];
-    const int16_t right = out.pcm[2304 + 2 * i + 1];
+    const int16_t left = pcm[2304 + 2 * i];
+    const int16_t right = pcm[2304 + 2 * i + 1];
     ASSERT_EQ(left, right) << i;
-    ASSERT_EQ(left, alone.pcm[i]) << i;
+    ASSERT_EQ(left, alone[i]) << i;
     any_sound |= left != 0;
   }
   EXPECT_TRUE(any_sound);
@@ -113,18 +89,16 @@ TEST(FrameOutput, AFrameCutShortByTheEndOfTheInputIsNotWritten) {
     SCOPED_TRACE(testing::Message() << c.name << " cut " << c.cut_into_next << " bytes into frame " << c.whole_frames);
     const std::vector<uint8_t> whole = read_file(test_data(std::string("golden/") + c.name + ".mp2"));
     const size_t cut = c.whole_frames * c.frame_bytes + c.cut_into_next;
-    const Conversion full = convert(whole);
-    const Conversion shortened = convert(std::vector<uint8_t>(whole.begin(), whole.begin() + cut));
+    const std::vector<int16_t> full = wav_samples(convert_bytes(whole).wav);
+    const Conversion shortened = convert_bytes(std::vector<uint8_t>(whole.begin(), whole.begin() + cut));
+    const std::vector<int16_t> kept = wav_samples(shortened.wav);
 
     const size_t bytes = c.whole_frames * c.channels * 2304;
-    char statistics[128];
-    snprintf(statistics, sizeof statistics, "%zu frames est %zu,  %zu written %zu datasize\r\n", c.whole_frames, bytes,
-             bytes, bytes);
-    ASSERT_EQ(shortened.log.size(), 3u);
-    EXPECT_EQ(shortened.log[2], statistics);
-    EXPECT_EQ(shortened.file_bytes, 44 + bytes);
-    ASSERT_EQ(shortened.pcm.size(), bytes / 2);
-    EXPECT_TRUE(std::equal(shortened.pcm.begin(), shortened.pcm.end(), full.pcm.begin()));
+    ASSERT_EQ(shortened.lines.size(), 3u);
+    EXPECT_EQ(shortened.statistics(), statistics_line(static_cast<int64_t>(c.whole_frames), c.channels));
+    EXPECT_EQ(shortened.wav.size(), 44 + bytes);
+    ASSERT_EQ(kept.size(), bytes / 2);
+    EXPECT_TRUE(std::equal(kept.begin(), kept.end(), full.begin()));
   }
 }
 

@@ -9,36 +9,6 @@
 
 namespace {
 
-struct Conversion {
-  int result;
-  std::vector<std::string> lines;
-  Bytes wav;
-};
-
-Conversion convert_bytes(const Bytes& stream, ProgressBar bar = nullptr) {
-  ScratchDir dir;
-  write_file(dir.file("in.mp2"), stream);
-  CapturedLog log;
-  Conversion c;
-  c.result = decode_file(dir.file("in.mp2"), dir.file("out.wav"), &log.pane, bar);
-  c.lines = log.lines;
-  c.wav = read_file(dir.file("out.wav"));
-  return c;
-}
-
-std::string frames_line(int frames, int channels) {
-  const int bytes = frames * channels * 2304;
-  return std::to_string(frames) + " frames est " + std::to_string(bytes) + ",  " + std::to_string(bytes) +
-         " written " + std::to_string(bytes) + " datasize\r\n";
-}
-
-// The statistics line of a conversion that ended well, or of one that
-// ended with a line after it.
-std::string statistics(const Conversion& c) {
-  if (c.lines.empty()) return "";
-  return c.result == 0 ? c.lines.back() : c.lines.size() >= 2 ? c.lines[c.lines.size() - 2] : "";
-}
-
 uint32_t header_rate(const Conversion& c) { return c.wav[24] | c.wav[25] << 8 | c.wav[26] << 16; }
 
 const char kNoFrames[] = "ERR: no MPEG audio frames found\r\n";
@@ -87,7 +57,7 @@ TEST(SyncSearch, AnFfRightAfterAnotherFfStillStartsAFrame) {
   const Bytes three = repeat(mono_frame_48k(), 3);
   Conversion plain = convert_bytes(Bytes{0x00, 0x12} + three);
   EXPECT_EQ(plain.lines.front(), "48000 64k mono\r\n");
-  EXPECT_EQ(statistics(plain), frames_line(3, 1));
+  EXPECT_EQ(plain.statistics(), statistics_line(3, 1));
   // Stuffing of 1 to 8 bytes of 0xFF before and between runs of frames
   // hides none: the frame after it is found by the search.
   for (size_t run = 1; run <= 8; ++run) {
@@ -96,7 +66,7 @@ TEST(SyncSearch, AnFfRightAfterAnotherFfStillStartsAFrame) {
     for (int n = 0; n < 3; ++n) stream = stream + stuffing + three;
     Conversion c = convert_bytes(stream);
     EXPECT_EQ(c.result, 0) << run;
-    EXPECT_EQ(statistics(c), frames_line(9, 1)) << run;
+    EXPECT_EQ(c.statistics(), statistics_line(9, 1)) << run;
   }
 }
 
@@ -116,13 +86,13 @@ TEST(SyncSearch, FramesAreFoundAcrossEveryBufferBoundary) {
   // header behind a refill of the 8192-byte buffer.
   for (size_t lead : {7390u, 7391u, 7392u, 7393u, 7394u, 8190u, 8191u, 8192u, 8193u}) {
     Conversion c = convert_bytes(Bytes(lead, 0x00) + repeat(mono_frame_48k(), 60));
-    EXPECT_EQ(statistics(c), frames_line(60, 1)) << lead;
+    EXPECT_EQ(c.statistics(), statistics_line(60, 1)) << lead;
   }
 }
 
 TEST(FrameLength, TheNextFrameIsWhereTheLengthSaysWhateverTheFrameHolds) {
   const Conversion clean = convert_bytes(repeat(mono_frame_48k(), 5));
-  ASSERT_EQ(statistics(clean), frames_line(5, 1));
+  ASSERT_EQ(clean.statistics(), statistics_line(5, 1));
   // A last byte of 0xFF turns the next header into FF FF FD; a sync pair in
   // the ancillary data looks like a frame of another rate. Neither counts.
   Bytes false_pair = mono_frame_with_ancillary(0x00);
@@ -132,7 +102,7 @@ TEST(FrameLength, TheNextFrameIsWhereTheLengthSaysWhateverTheFrameHolds) {
   for (const Bytes& frame : {mono_frame_with_ancillary(0xFF), false_pair}) {
     Conversion c = convert_bytes(repeat(frame, 5));
     EXPECT_EQ(c.result, 0);
-    EXPECT_EQ(statistics(c), frames_line(5, 1));
+    EXPECT_EQ(c.statistics(), statistics_line(5, 1));
     EXPECT_EQ(c.wav, clean.wav);
   }
 }
@@ -144,7 +114,7 @@ TEST(FrameLength, PaddedFramesAreOneByteLonger) {
   ASSERT_EQ(plain.size(), 208u);
   ASSERT_EQ(padded.size(), 209u);
   Conversion c = convert_bytes(repeat(plain + padded + padded, 4));
-  EXPECT_EQ(statistics(c), frames_line(12, 1));
+  EXPECT_EQ(c.statistics(), statistics_line(12, 1));
   EXPECT_EQ(header_rate(c), 44100u);
 }
 
@@ -156,13 +126,13 @@ TEST(Candidate, NeedsAMatchingSyncPairAtItsLengthOrTheEndOfTheInput) {
   // Ending exactly where the input ends, it is one.
   Conversion last = convert_bytes(Bytes(50, 0x00) + mono_frame_48k());
   EXPECT_EQ(last.result, 0);
-  EXPECT_EQ(statistics(last), frames_line(1, 1));
+  EXPECT_EQ(last.statistics(), statistics_line(1, 1));
   // A 48 kHz header followed by 32 kHz frames fails; the 32 kHz frames are
   // found by the search, and the file has their rate.
   Conversion other = convert_bytes(mono_frame_48k() + repeat(mono_frame_32k(), 3));
   EXPECT_EQ(other.result, 0);
   EXPECT_EQ(other.lines.front(), "32000 48k mono\r\n");
-  EXPECT_EQ(statistics(other), frames_line(3, 1));
+  EXPECT_EQ(other.statistics(), statistics_line(3, 1));
   EXPECT_EQ(header_rate(other), 32000u);
 }
 
@@ -185,13 +155,13 @@ TEST(Tags, Id3v2TagsArePassedOverWhateverTheyHold) {
       Conversion c = convert_bytes(id3_tag(version, *content) + frames);
       EXPECT_EQ(c.result, 0) << version << " " << content->size();
       EXPECT_EQ(c.lines.front(), "48000 64k mono\r\n");
-      EXPECT_EQ(statistics(c), frames_line(4, 1)) << version << " " << content->size();
+      EXPECT_EQ(c.statistics(), statistics_line(4, 1)) << version << " " << content->size();
     }
   }
   // Between frames too: the frame before the tag is followed by it, and the
   // search after the tag finds the rest.
   Conversion middle = convert_bytes(frames + id3_tag(3, fake) + frames);
-  EXPECT_EQ(statistics(middle), frames_line(8, 1));
+  EXPECT_EQ(middle.statistics(), statistics_line(8, 1));
 }
 
 TEST(Tags, AFooterIsPassedOverToo) {
@@ -202,7 +172,7 @@ TEST(Tags, AFooterIsPassedOverToo) {
   const Bytes footer(frame.begin(), frame.begin() + 10);
   const Bytes rest(frame.begin() + 10, frame.end());
   Conversion c = convert_bytes(id3_tag(4, repeat(mono_frame_32k(), 2), &footer) + rest + repeat(frame, 3));
-  EXPECT_EQ(statistics(c), frames_line(3, 1));
+  EXPECT_EQ(c.statistics(), statistics_line(3, 1));
 }
 
 TEST(Tags, OnlyAWellFormedHeaderIsATag) {
@@ -231,7 +201,7 @@ TEST(FreeFormat, TheFirstFreeFormatHeaderMeasuresTheFrameLength) {
   Conversion c = convert_bytes(stream);
   EXPECT_EQ(c.result, 0);
   EXPECT_EQ(c.lines.front(), "48000 100k mono\r\n");
-  EXPECT_EQ(statistics(c), frames_line(6, 1));
+  EXPECT_EQ(c.statistics(), statistics_line(6, 1));
 }
 
 TEST(FreeFormat, NoSecondHeaderWithinReachMeansNoFrame) {
@@ -242,10 +212,10 @@ TEST(FreeFormat, NoSecondHeaderWithinReachMeansNoFrame) {
   Conversion mixed = convert_bytes(free_format_frame(192, false) + mono_frame_48k());
   ASSERT_FALSE(mixed.lines.empty());
   EXPECT_EQ(mixed.lines.front(), "48000 64k mono\r\n");
-  EXPECT_EQ(statistics(mixed), frames_line(1, 1));
+  EXPECT_EQ(mixed.statistics(), statistics_line(1, 1));
   // At the reach's limit it is found.
   Bytes near = free_format_frame(4096, false) + free_format_frame(4096, false);
-  EXPECT_EQ(statistics(convert_bytes(near)), frames_line(2, 1));
+  EXPECT_EQ(convert_bytes(near).statistics(), statistics_line(2, 1));
 }
 
 TEST(EndOfInput, ACutFrameIsNotDecodedAndChangesNoField) {
@@ -254,13 +224,13 @@ TEST(EndOfInput, ACutFrameIsNotDecodedAndChangesNoField) {
   for (size_t kept : {2u, 4u, 100u, 383u}) {
     Conversion c = convert_bytes(mono + Bytes(stereo.begin(), stereo.begin() + static_cast<long>(kept)));
     EXPECT_EQ(c.result, 0) << kept;
-    EXPECT_EQ(statistics(c), frames_line(3, 1)) << kept;
+    EXPECT_EQ(c.statistics(), statistics_line(3, 1)) << kept;
     EXPECT_EQ(c.wav[22], 1) << kept;  // still one channel
     EXPECT_EQ(header_rate(c), 48000u) << kept;
   }
   // FF FD as the last two bytes: they say 44100 Hz and stereo, to nobody.
   Conversion tail = convert_bytes(mono + Bytes{0xFF, 0xFD});
-  EXPECT_EQ(statistics(tail), frames_line(3, 1));
+  EXPECT_EQ(tail.statistics(), statistics_line(3, 1));
   EXPECT_EQ(tail.wav[22], 1);
   EXPECT_EQ(header_rate(tail), 48000u);
 }
@@ -270,7 +240,7 @@ TEST(EndOfInput, InputWithoutAnyFrameFailsAfterTheUsualLines) {
   EXPECT_EQ(c.result, -1);
   ASSERT_EQ(c.lines.size(), 3u);
   EXPECT_EQ(c.lines[0].rfind("wav file written, ", 0), 0u);
-  EXPECT_EQ(c.lines[1], frames_line(0, 1));
+  EXPECT_EQ(c.lines[1], statistics_line(0, 1));
   EXPECT_EQ(c.lines[2], kNoFrames);
   ASSERT_EQ(c.wav.size(), 44u);
   EXPECT_EQ(c.wav[4] | c.wav[5] << 8, 36);  // RIFF size
@@ -283,7 +253,7 @@ TEST(RateChange, ANewSampleRateEndsTheFileWithTheFramesBefore) {
   EXPECT_EQ(c.result, -1);
   ASSERT_EQ(c.lines.size(), 4u);
   EXPECT_EQ(c.lines[0], "48000 64k mono\r\n");
-  EXPECT_EQ(c.lines[2], frames_line(3, 1));
+  EXPECT_EQ(c.lines[2], statistics_line(3, 1));
   EXPECT_EQ(c.lines[3], "ERR: sample rate changes from 48000 to 32000 Hz at frame 4; the rest is not converted\r\n");
   EXPECT_EQ(c.wav.size(), 44u + 3 * 2304);
   EXPECT_EQ(header_rate(c), 48000u);
@@ -298,7 +268,7 @@ TEST(FrameHeader, ACrcWordIsSkippedWhateverItHolds) {
   // the body.
   Bytes with_crc = silent_frame(rate_byte(4, 1), 3, 0, true, 0xFFFD);
   Conversion c = convert_bytes(repeat(with_crc, 2));
-  EXPECT_EQ(statistics(c), frames_line(2, 1));
+  EXPECT_EQ(c.statistics(), statistics_line(2, 1));
   EXPECT_EQ(c.wav, convert_bytes(repeat(mono_frame_48k(), 2)).wav);
 }
 
@@ -306,7 +276,7 @@ TEST(FrameHeader, HalfRateFramesHaveTheirOwnRatesAndBitRates) {
   Conversion c = convert_bytes(repeat(half_rate_mono_frame(), 3));
   EXPECT_EQ(c.result, 0);
   EXPECT_EQ(c.lines.front(), "24000 64k mono\r\n");
-  EXPECT_EQ(statistics(c), frames_line(3, 1));
+  EXPECT_EQ(c.statistics(), statistics_line(3, 1));
   EXPECT_EQ(header_rate(c), 24000u);
 }
 

@@ -80,15 +80,6 @@ TEST(SynthesisWindow, MatchesTheStandardsAnchorsSymmetriesAndDecimals) {
   }
 }
 
-TEST_F(Synthesis, OffsetStartsAt64AndStepsBack64AroundTheRing) {
-  EXPECT_EQ(ctx->v_offset, 64);
-  const int expected[] = {0, 960, 896, 832, 768, 704, 640, 576, 512, 448, 384, 320, 256, 192, 128, 64, 0};
-  for (int v : expected) {
-    advance_v_offset(*ctx);
-    EXPECT_EQ(ctx->v_offset, v);
-  }
-}
-
 TEST_F(Synthesis, WindowAtOffset960ReadsItsSecondRunFromTheRingsStart) {
   ctx->v_offset = 0;  // the next slot writes 960..1023
   for (int i = 32; i < 64; ++i) ctx->mono_ring[i] = 1000.0;

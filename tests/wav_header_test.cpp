@@ -7,16 +7,12 @@
 namespace {
 
 WavHeaderFields convert_and_read_header(const Bytes& stream, std::string* statistics = nullptr, int result = 0) {
-  ScratchDir dir;
-  write_file(dir.file("in.mp2"), stream);
-  CapturedLog log;
-  EXPECT_EQ(decode_file(dir.file("in.mp2"), dir.file("out.wav"), &log.pane, nullptr), result);
-  const Bytes wav = read_file(dir.file("out.wav"));
-  const WavHeaderFields h = parse_wav_header(wav);
+  const Conversion c = convert_bytes(stream);
+  EXPECT_EQ(c.result, result);
+  const WavHeaderFields h = parse_wav_header(c.wav);
   EXPECT_TRUE(h.canonical);
-  EXPECT_EQ(h.data_size + 44, wav.size());
-  // A failure has its line after the statistics.
-  if (statistics) *statistics = result == 0 ? log.lines.back() : log.lines[log.lines.size() - 2];
+  EXPECT_EQ(h.data_size + 44, c.wav.size());
+  if (statistics) *statistics = c.statistics();
   return h;
 }
 

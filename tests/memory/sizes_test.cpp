@@ -43,9 +43,12 @@ TEST(Sizes, ProgressReportsStayInRangeForAnInputPastTwoGiB) {
   EXPECT_EQ(progress.reports.back().done, static_cast<uint32_t>(total));
 }
 
-// Silent two-channel frames at 48 kHz: 4608 PCM bytes each, cheap to decode.
-// 932067 of them fit behind the header of a WAV file, one more does not.
-const Bytes kSilentFrame = stereo_frame_48k();
+// Silent two-channel frames at 48 kHz, 4608 PCM bytes each, cheap to decode:
+// one at 384 kbit/s (1152 bytes), then two at 128 kbit/s (384 bytes), over
+// and over. The first frame's length makes the estimate of the WAV file's
+// size well under 4 GiB, so the file keeps the canonical header however many
+// frames follow. 932067 of them fit behind that header, one more does not.
+const Bytes kFramePattern = silent_frame(rate_byte(14, 1), 0, 0) + repeat(stereo_frame_48k(), 2);
 constexpr uint64_t kFramesThatFit = (kLargestWavFile - kWavHeaderSize) / 4608;
 static_assert(kFramesThatFit == 932067, "the largest WAV file holds 932067 such frames");
 
@@ -56,10 +59,11 @@ struct LargeConversion {
 };
 
 void convert_silent_frames(uint64_t frames, LargeConversion* c) {
+  static const uint64_t first_frames_bytes[3] = {0, 1152, 1152 + 384};
   MemoryInput input;
-  input.pattern = kSilentFrame.data();
-  input.pattern_length = kSilentFrame.size();
-  input.size = frames * kSilentFrame.size();
+  input.pattern = kFramePattern.data();
+  input.pattern_length = kFramePattern.size();
+  input.size = frames / 3 * kFramePattern.size() + first_frames_bytes[frames % 3];
   c->output.keep = kWavHeaderSize;
   c->result = decode_stream(&c->log.pane, memory_handle(&c->output), memory_handle(&input), nullptr);
 }
@@ -89,6 +93,24 @@ TEST(Sizes, AFrameThatWouldPassFourGiBEndsTheFileWithEverythingThatFits) {
   EXPECT_EQ(h.sample_rate, 48000u);
   EXPECT_EQ(h.data_size, 4294964736u);
   EXPECT_EQ(h.riff_size, 4294964772u);
+}
+
+TEST(Sizes, APipeGoesOnPastFourGiB) {
+  // One frame more than a WAV file holds, into an output that can't seek.
+  LargeConversion c;
+  c.output.seekable = false;
+  convert_silent_frames(kFramesThatFit + 1, &c);
+  ASSERT_EQ(c.result, 0);
+  ASSERT_EQ(c.log.lines.size(), 3u);
+  EXPECT_EQ(c.log.lines[2], "932068 frames est 4294969344,  4294969344 written 4294969344 datasize\r\n");
+  EXPECT_EQ(c.output.size, 4294969388u);
+  // The header went first, with the sizes readers take as unknown.
+  const WavHeaderFields h = parse_wav_header(c.output.head);
+  EXPECT_TRUE(h.canonical);
+  EXPECT_EQ(h.channels, 2);
+  EXPECT_EQ(h.sample_rate, 48000u);
+  EXPECT_EQ(h.riff_size, 0xFFFFFFFFu);
+  EXPECT_EQ(h.data_size, 0xFFFFFFFFu);
 }
 
 TEST(Sizes, AReadFailingMidInputEndsWithTheHeaderThenTheError) {

@@ -111,8 +111,18 @@ bool file_seek(FileHandle file, int64_t position) {
     memory_errno = EINVAL;
     return false;
   }
+  if (!out->seekable) {
+    memory_errno = ESPIPE;
+    return false;
+  }
   out->position = static_cast<uint64_t>(position);
   return true;
+}
+
+bool file_can_seek(FileHandle file) {
+  if (MemoryInput* in = as_input(file)) return in->seekable;
+  if (MemoryOutput* out = as_output(file)) return out->seekable;
+  return false;
 }
 
 int64_t file_size(FileHandle file) {

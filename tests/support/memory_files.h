@@ -21,6 +21,7 @@ struct MemoryInput {
 struct MemoryOutput {
   uint64_t keep = 1 << 20;        // bytes kept from the start of the file
   int64_t fail_write_at = -1;     // a write reaching this offset stops there, disk full
+  bool seekable = true;           // false: like a pipe, what is written stays
   std::vector<uint8_t> head;      // the kept bytes
   uint64_t size = 0;
   uint64_t position = 0;

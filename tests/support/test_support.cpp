@@ -101,6 +101,22 @@ int decode_file(const std::string& input, const std::string& output, LogPane log
   return result;
 }
 
+Conversion convert_bytes(const std::vector<uint8_t>& mp2, ProgressBar bar) {
+  ScratchDir dir;
+  write_file(dir.file("in.mp2"), mp2);
+  CapturedLog log;
+  Conversion c;
+  c.result = decode_file(dir.file("in.mp2"), dir.file("out.wav"), &log.pane, bar);
+  c.lines = log.lines;
+  c.wav = read_file(dir.file("out.wav"));
+  return c;
+}
+
+std::string statistics_line(int64_t frames, int channels) {
+  const std::string bytes = std::to_string(frames * channels * 2304);
+  return std::to_string(frames) + " frames est " + bytes + ",  " + bytes + " written " + bytes + " datasize\r\n";
+}
+
 WavHeaderFields parse_wav_header(const std::vector<uint8_t>& file) {
   WavHeaderFields h{};
   if (file.size() < 44) return h;

@@ -80,3 +80,21 @@ std::vector<uint8_t> joined(const std::vector<uint8_t>& first, const std::vector
 
 // Runs decode_stream from `input` into `output` with the given sinks.
 int decode_file(const std::string& input, const std::string& output, LogPane log, ProgressBar bar);
+
+// What decode_stream made of a stream, through real files.
+struct Conversion {
+  int result = 0;
+  std::vector<std::string> lines;
+  std::vector<uint8_t> wav;
+  // The closing statistics line; a failure's line may follow it.
+  std::string statistics() const {
+    for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
+      if (line->find(" frames est ") != std::string::npos) return *line;
+    }
+    return "";
+  }
+};
+Conversion convert_bytes(const std::vector<uint8_t>& mp2, ProgressBar bar = nullptr);
+
+// The closing line when all `frames` frames of `channels` channels were written.
+std::string statistics_line(int64_t frames, int channels);
