@@ -19,8 +19,8 @@ expect "--version" 0 "$sondrik" --version
 expect "no files" 2 "$sondrik"
 expect "unknown option" 2 "$sondrik" --frobnicate
 
-# A silent 48 kHz mono frame, then a list with a missing file in the middle.
-printf '\xff\xfd\x44\xc0\0\0\0\0\0\0\0\0\0\0\0' >one.mp2
+# A silent 48 kHz mono frame of 192 bytes, then a list with a missing file in the middle.
+{ printf '\xff\xfd\x44\xc0'; head -c 188 /dev/zero; } >one.mp2
 cp one.mp2 two.mp2
 expect "a failing file in a list" 1 "$sondrik" one.mp2 missing.mp2 two.mp2
 expected='Converting one.mp2
