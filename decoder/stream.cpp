@@ -346,6 +346,7 @@ int convert_frames(DecoderContext& ctx) {
     for (;;) {
       step = decode_frame(ctx, header);
       if (step != FrameStep::Written && step != FrameStep::NotWritten) break;
+      if (stop_requested()) return finish_interrupted(ctx);
       // Ancillary data, padding and whatever the body left unread lie before
       // the next frame; they are passed over whole.
       const FrameHeader last = header;

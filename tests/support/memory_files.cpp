@@ -154,3 +154,5 @@ int32_t progress_report(ProgressBar bar, uint32_t bytes_done, int32_t total_byte
 }
 
 bool is_path_separator(char c) { return c == '/'; }
+
+bool stop_requested() { return false; }
