@@ -65,8 +65,7 @@ expect "files after --" 0 "$sondrik" -f -- -x.mp2 two.mp2
 
 # Interrupt and termination: a long stream (silent frames doubled up to
 # 262144, over an hour), the signal once the WAV file has grown.
-cp one.mp2 long.mp2
-head -c 177 /dev/zero >>long.mp2  # the frame's whole 192 bytes at 64 kbit/s
+cp one.mp2 long.mp2  # one whole frame of 192 bytes at 64 kbit/s
 for _ in $(seq 1 18); do cat long.mp2 long.mp2 >twice.mp2; mv twice.mp2 long.mp2; done
 for signal in INT TERM; do
   rm -f long.wav
