@@ -30,6 +30,8 @@ constexpr int kMatchBytes = 3;
 constexpr int kTagHeaderBytes = 10;
 // The first free-format header finds the next one at most this far on.
 constexpr int kFreeFormatReach = 4096;
+// The longest run of 0xFF stuffing a confirmation looks past.
+constexpr int kStuffingReach = 64;
 
 static_assert(kFreeFormatReach + 1 + kHeaderBytes <= kLongestFrameRead,
               "the look-ahead before a frame also holds the longest frame and the next header");
@@ -192,6 +194,9 @@ bool measure_free_format(DecoderContext& ctx, FrameHeader& header) {
 
 // A sync pair at the cursor is a frame when its header has a length and a
 // matching sync pair begins that far on, or the input ends exactly there.
+// Stuffing may stand between frames: the matching pair may also begin after
+// a run of 0xFF bytes there, or a stream stuffed before every frame would
+// have none confirmed.
 bool confirm_candidate(DecoderContext& ctx, FrameHeader& header) {
   header = read_header(ctx, ctx.input_buffer + ctx.cursor);
   if (header.length == 0) {
@@ -199,11 +204,14 @@ bool confirm_candidate(DecoderContext& ctx, FrameHeader& header) {
                             ctx.free_format_length == 0;
     return unmeasured && measure_free_format(ctx, header);
   }
-  look_ahead(ctx, header.length + kHeaderBytes);
+  look_ahead(ctx, header.length + kStuffingReach + kHeaderBytes);
   const int ahead = bytes_ahead(ctx);
   if (ahead == header.length) return ctx.input_ended;
   if (ahead < header.length + kMatchBytes) return false;
-  return matches(header, ctx.input_buffer + ctx.cursor + header.length);
+  const uint8_t* next = ctx.input_buffer + ctx.cursor + header.length;
+  const uint8_t* const last_start = ctx.input_buffer + ctx.data_end - kMatchBytes;
+  for (int run = 0; run < kStuffingReach && next < last_start && next[0] == 0xFF && next[1] == 0xFF; ++run) ++next;
+  return matches(header, next);
 }
 
 // Searches byte by byte from the cursor, passing over tags, for the next

@@ -67,6 +67,12 @@ TEST(SyncSearch, AnFfRightAfterAnotherFfStillStartsAFrame) {
     Conversion c = convert_bytes(stream);
     EXPECT_EQ(c.result, 0) << run;
     EXPECT_EQ(c.statistics(), statistics_line(9, 1)) << run;
+    // Before every frame, too: each is confirmed past the next run.
+    Bytes every;
+    for (int n = 0; n < 9; ++n) every = every + stuffing + mono_frame_48k();
+    Conversion each = convert_bytes(every);
+    EXPECT_EQ(each.result, 0) << run;
+    EXPECT_EQ(each.statistics(), statistics_line(9, 1)) << run;
   }
 }
 

@@ -5,7 +5,7 @@
 //   stream_surgery last-byte-ff IN OUT           every frame's last byte 0xFF
 //   stream_surgery ancillary IN OUT BYTES SEED   the last BYTES of every frame random,
 //                                                ending in 0xFF in every 50th frame
-//   stream_surgery ff-runs IN OUT                0xFF runs of 1 to 8 bytes before every 7th frame
+//   stream_surgery ff-runs IN OUT                0xFF runs of 1 to 8 bytes before every frame
 //   stream_surgery id3 IN OUT VERSION BYTES SEED [footer]
 //                                                an ID3v2 tag with a picture of BYTES random bytes first
 //
@@ -141,7 +141,7 @@ int main(int argc, char** argv) {
     for (size_t n = 0; n < starts.size(); n += 50) out[starts[n] + frame_length(&stream[starts[n]]) - 1] = 0xFF;
   } else if (what == "ff-runs") {
     for (size_t n = 0; n < starts.size(); ++n) {
-      if (n % 7 == 3) out.insert(out.end(), 1 + (n / 7) % 8, 0xFF);
+      if (n > 0) out.insert(out.end(), 1 + n % 8, 0xFF);
       const size_t end = n + 1 < starts.size() ? starts[n + 1] : stream.size();
       out.insert(out.end(), stream.begin() + static_cast<long>(starts[n]), stream.begin() + static_cast<long>(end));
     }
