@@ -1,10 +1,14 @@
-// sondrik FILE...: converts each MP2 file into a WAV file beside it.
+// sondrik [OPTION]... SOURCE...: converts MP2 files into WAV files, beside
+// them or under an output folder, several at once.
 #include <cstdio>
-#include <cstring>
 #include <unistd.h>
 
-#include "cli/terminal_reports.h"
-#include "shell/convert.h"
+#include "cli/job_list.h"
+#include "cli/options.h"
+#include "cli/run_report.h"
+#include "cli/worker_pool.h"
+#include "platform/platform.h"
+#include "platform/stop_signals.h"
 
 namespace {
 
@@ -12,46 +16,54 @@ constexpr int kExitAllConverted = 0;
 constexpr int kExitSomeFailed = 1;
 constexpr int kExitUsage = 2;
 
-const char kUsage[] =
-    "usage: sondrik [--help] [--version] FILE...\n"
-    "Converts each MPEG-1 Layer II (.mp2) FILE into a 16-bit PCM .wav file\n"
-    "in the same folder, under the same name with the extension \".wav\".\n"
-    "Exit status: 0 when every file converted, 1 when any failed, 2 for a usage error.\n";
+int usage_error(const std::string& complaint) {
+  fprintf(stderr, "sondrik: %s\n%s", complaint.c_str(), kUsage);
+  return kExitUsage;
+}
+
+int processors() {
+  const long count = sysconf(_SC_NPROCESSORS_ONLN);
+  return count > 0 ? static_cast<int>(count) : 1;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  int first_file = 1;
-  if (argc >= 2 && strcmp(argv[1], "--") == 0) {
-    first_file = 2;
-  } else if (argc >= 2 && strcmp(argv[1], "--help") == 0) {
-    fputs(kUsage, stdout);
-    return kExitAllConverted;
-  } else if (argc >= 2 && strcmp(argv[1], "--version") == 0) {
-    printf("sondrik %s\n", SONDRIK_VERSION);
-    return kExitAllConverted;
-  } else if (argc >= 2 && argv[1][0] == '-' && argv[1][1] != '\0') {
-    fprintf(stderr, "sondrik: unknown option %s\n%s", argv[1], kUsage);
-    return kExitUsage;
-  }
-  if (first_file >= argc) {
-    fputs(kUsage, stderr);
-    return kExitUsage;
+  Options options;
+  std::string complaint;
+  switch (read_options(argc, argv, &options, &complaint)) {
+    case OptionsVerdict::kHelp:
+      fputs(kUsage, stdout);
+      return kExitAllConverted;
+    case OptionsVerdict::kVersion:
+      printf("sondrik %s\n", SONDRIK_VERSION);
+      return kExitAllConverted;
+    case OptionsVerdict::kUsageError:
+      return usage_error(complaint);
+    case OptionsVerdict::kRun:
+      break;
   }
 
-  TerminalBar terminal_bar;
-  ProgressBarWindow bar = make_terminal_bar(&terminal_bar);
-  LogPaneWindow log = make_stdout_log(&terminal_bar);
-  current_log_pane = &log;
-  current_progress_bar = isatty(STDERR_FILENO) ? &bar : nullptr;
-
-  int exit_status = kExitAllConverted;
-  for (int i = first_file; i < argc; ++i) {
-    printf("Converting %s\n", argv[i]);
-    fflush(stdout);
-    if (convert_file(argv[i]) != 0) exit_status = kExitSomeFailed;
-    clear_terminal_bar(&terminal_bar);
+  watch_stop_signals();
+  const uint32_t start_tick = tick_count();
+  const std::vector<Job> jobs = list_jobs(options);
+  if (options.to_stdout && jobs.size() != 1) {
+    return usage_error("-c writes one WAV to standard output, but the sources hold " + std::to_string(jobs.size()) +
+                       " files");
   }
-  printf("sondrik finished\n");
-  return exit_status;
+
+  PoolSettings settings;
+  settings.jobs = options.jobs > 0 ? options.jobs : processors();
+  settings.force = options.force;
+  settings.make_folders = !options.output_dir.empty();
+  settings.progress = !options.quiet;
+  settings.routing.quiet = options.quiet;
+  settings.routing.wav_on_stdout = options.to_stdout;
+  const RunCounts counts = run_jobs(jobs, settings);
+
+  const double wall_seconds = static_cast<uint32_t>(tick_count() - start_tick) / 1000.0;
+  fprintf(options.to_stdout ? stderr : stdout, "%s\n", summary_line(counts, wall_seconds).c_str());
+  fflush(stdout);
+  if (stop_signal() != 0) return 128 + stop_signal();
+  return counts.failed > 0 ? kExitSomeFailed : kExitAllConverted;
 }

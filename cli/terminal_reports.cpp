@@ -1,26 +1,12 @@
 #include "cli/terminal_reports.h"
 
 #include <cstdio>
-#include <cstring>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include "cli/run_report.h"
+
 namespace {
-
-constexpr int kLabelColumns = 8;  // " 100% [" and "]"
-
-void append_to_stdout(void* context, const char* line) {
-  // A line printed while the bar is drawn would land on the bar's own line.
-  if (context != nullptr) clear_terminal_bar(static_cast<TerminalBar*>(context));
-  size_t length = strlen(line);
-  if (length >= 2 && line[length - 2] == '\r' && line[length - 1] == '\n') {
-    fwrite(line, 1, length - 2, stdout);
-    fputc('\n', stdout);
-  } else {
-    fputs(line, stdout);
-  }
-  fflush(stdout);
-}
 
 int terminal_columns() {
   struct winsize size;
@@ -28,43 +14,54 @@ int terminal_columns() {
   return 80;
 }
 
-void draw(TerminalBar* bar) {
-  const ProgressBarState& s = bar->state;
-  int filled = s.position < 0 ? 0 : (s.position > s.width ? s.width : s.position);
-  int percent = s.width > 0 ? filled * 100 / s.width : 0;
-  char line[512];
-  int n = snprintf(line, sizeof line, "\r%4d%% [", percent);
-  for (int i = 0; i < s.width && n < static_cast<int>(sizeof line) - 3; ++i) line[n++] = i < filled ? '#' : ' ';
-  line[n++] = ']';
-  fwrite(line, 1, static_cast<size_t>(n), stderr);
-  fflush(stderr);
-  bar->drawn = true;
-}
-
-int32_t report_to_terminal(void* context, uint32_t bytes_done, int32_t total_bytes) {
-  TerminalBar* bar = static_cast<TerminalBar*>(context);
-  bool moved = false;
-  int32_t threshold = apply_progress_report(bar->state, bytes_done, total_bytes, &moved);
-  if (moved) draw(bar);
-  return threshold;
-}
-
 }  // namespace
 
-LogPaneWindow make_stdout_log(TerminalBar* bar) { return LogPaneWindow{append_to_stdout, bar}; }
-
-ProgressBarWindow make_terminal_bar(TerminalBar* bar) {
-  int width = terminal_columns() - kLabelColumns - 1;
-  if (width > 400) width = 400;
-  if (width < 10) width = 10;
-  bar->state = ProgressBarState{0, width, 0};
-  bar->drawn = false;
-  return ProgressBarWindow{report_to_terminal, bar};
+ProgressLine make_progress_line(bool wanted) {
+  ProgressLine line;
+  line.enabled = wanted && isatty(STDERR_FILENO);
+  return line;
 }
 
-void clear_terminal_bar(TerminalBar* bar) {
-  if (!bar->drawn) return;
+void draw_progress_line(ProgressLine& line, const std::string& name, double fraction, double speed,
+                        double seconds_left) {
+  if (!line.enabled) return;
+  if (fraction < 0) fraction = 0;
+  if (fraction > 1) fraction = 1;
+  char percent[16];
+  snprintf(percent, sizeof percent, " %3d%%", static_cast<int>(fraction * 100));
+  std::string figures;
+  if (speed > 0) {
+    char text[32];
+    snprintf(text, sizeof text, " %.1fx", speed);
+    figures = text;
+    if (seconds_left > 0) figures += " " + clock_time(seconds_left) + " left";
+  }
+  const std::string tail = percent;
+  const int columns = terminal_columns() - 1;
+  // Room for the speed and the time left from the start, so the bar keeps its width.
+  constexpr int kFiguresRoom = 24;
+  const int fixed = static_cast<int>(tail.size()) + 3 + kFiguresRoom;
+  // The name gets at most a third of the line; the bar what remains.
+  std::string shown = name;
+  const int name_room = columns / 3;
+  if (static_cast<int>(shown.size()) > name_room) shown = "..." + shown.substr(shown.size() - (name_room - 3));
+  int width = columns - fixed - static_cast<int>(shown.size());
+  if (width > 50) width = 50;
+  std::string text = "\r" + shown + tail;
+  if (width >= 5) {
+    const int filled = static_cast<int>(fraction * width);
+    text += " [" + std::string(filled, '#') + std::string(width - filled, ' ') + "]";
+  }
+  text += figures;
+  text += "\033[K";
+  fputs(text.c_str(), stderr);
+  fflush(stderr);
+  line.drawn = true;
+}
+
+void clear_progress_line(ProgressLine& line) {
+  if (!line.drawn) return;
   fputs("\r\033[K", stderr);
   fflush(stderr);
-  bar->drawn = false;
+  line.drawn = false;
 }

@@ -1,17 +1,19 @@
-// The command line's log pane (standard output) and progress bar (standard error).
+// The progress line on standard error: file name, percentage, bar, speed as
+// a multiple of real time and the time left. Drawn only on a terminal.
 #pragma once
 
-#include "platform/report_sinks.h"
-#include "shell/progress_math.h"
+#include <cstdint>
+#include <string>
 
-struct TerminalBar {
-  ProgressBarState state;
-  bool drawn;
+struct ProgressLine {
+  bool enabled = false;
+  bool drawn = false;
 };
 
-// Log lines go to standard output with "\n" line ends, clearing the bar first.
-LogPaneWindow make_stdout_log(TerminalBar* bar);
-// A bar on standard error, as wide as the terminal allows.
-ProgressBarWindow make_terminal_bar(TerminalBar* bar);
-// Clears the bar's line before other output follows it.
-void clear_terminal_bar(TerminalBar* bar);
+// Enabled when standard error is a terminal.
+ProgressLine make_progress_line(bool wanted);
+// Redraws the line; `speed` and `seconds_left` are shown when positive.
+void draw_progress_line(ProgressLine& line, const std::string& name, double fraction, double speed,
+                        double seconds_left);
+// Clears the line before other output follows it.
+void clear_progress_line(ProgressLine& line);

@@ -21,6 +21,15 @@ typedef ProgressBarWindow* ProgressBar;
 bool file_open_read(const char* path, FileHandle* file);
 // Destination: created or emptied, write only, others may read it meanwhile.
 bool file_create_write(const char* path, FileHandle* file);
+// The same, but fails (the system's "file exists") when `path` already exists.
+bool file_create_new(const char* path, FileHandle* file);
+// Deletes the file at `path`; false when it can't.
+bool file_remove(const char* path);
+// True when something (a file, a folder, a link) exists at `path`.
+bool path_exists(const char* path);
+// The process's standard input and output, for reading and writing streams.
+FileHandle standard_input();
+FileHandle standard_output();
 // True when `path` names the open `file` itself (through a link, say).
 bool file_is_same(FileHandle file, const char* path);
 // Reads up to `wanted` bytes; *got is 0 at the end of the file.
@@ -28,11 +37,19 @@ bool file_read(FileHandle file, void* buffer, uint32_t wanted, uint32_t* got);
 // Writes all `count` bytes or fails; *written tells how many made it.
 bool file_write(FileHandle file, const void* buffer, uint32_t count, uint32_t* written);
 bool file_seek(FileHandle file, int64_t position);
-// False for a pipe, a terminal or a socket: what is written there stays written.
+// True when the file can be written at any offset from its start, as a WAV
+// header written last needs. False for a pipe, a terminal or a socket, and
+// for a file opened to append or already past its start (standard output
+// redirected after other output): there, what is written stays where it went.
 bool file_can_seek(FileHandle file);
 // The file's size in bytes, or -1 when it can't be had.
 int64_t file_size(FileHandle file);
 void file_close(FileHandle file);
+
+// Asked by the decoder after every frame: true once the user asked the
+// program to stop (an interrupt or a termination signal). The Windows program
+// never asks to stop.
+bool stop_requested();
 
 // The system's number for the last failure of a call above.
 int last_error();

@@ -39,6 +39,23 @@ bool file_create_write(const char* path, FileHandle* file) {
   return true;
 }
 
+bool file_create_new(const char* path, FileHandle* file) {
+  int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  *file = fd;
+  return true;
+}
+
+bool file_remove(const char* path) { return unlink(path) == 0; }
+
+bool path_exists(const char* path) {
+  struct stat info;
+  return lstat(path, &info) == 0;
+}
+
+FileHandle standard_input() { return STDIN_FILENO; }
+FileHandle standard_output() { return STDOUT_FILENO; }
+
 bool file_is_same(FileHandle file, const char* path) {
   struct stat open_file, named;
   if (fstat(as_fd(file), &open_file) != 0 || stat(path, &named) != 0) return false;
@@ -87,7 +104,10 @@ bool file_seek(FileHandle file, int64_t position) {
   return lseek(as_fd(file), static_cast<off_t>(position), SEEK_SET) >= 0;
 }
 
-bool file_can_seek(FileHandle file) { return lseek(as_fd(file), 0, SEEK_CUR) >= 0; }
+bool file_can_seek(FileHandle file) {
+  const int flags = fcntl(as_fd(file), F_GETFL);
+  return flags >= 0 && (flags & O_APPEND) == 0 && lseek(as_fd(file), 0, SEEK_CUR) == 0;
+}
 
 int64_t file_size(FileHandle file) {
   struct stat info;

@@ -29,6 +29,23 @@ bool file_create_write(const char* path, FileHandle* file) {
   return true;
 }
 
+bool file_create_new(const char* path, FileHandle* file) {
+  HANDLE h = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  *file = reinterpret_cast<FileHandle>(h);
+  return true;
+}
+
+bool file_remove(const char* path) { return DeleteFileA(path) != FALSE; }
+
+bool path_exists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+
+FileHandle standard_input() { return reinterpret_cast<FileHandle>(GetStdHandle(STD_INPUT_HANDLE)); }
+FileHandle standard_output() { return reinterpret_cast<FileHandle>(GetStdHandle(STD_OUTPUT_HANDLE)); }
+
+// The desktop program stops only when its window closes.
+bool stop_requested() { return false; }
+
 bool file_is_same(FileHandle file, const char* path) {
   HANDLE named = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
@@ -71,7 +88,11 @@ bool file_seek(FileHandle file, int64_t position) {
 }
 
 // The same test as file_seek's: only a disk file moves.
-bool file_can_seek(FileHandle file) { return GetFileType(as_handle(file)) == FILE_TYPE_DISK; }
+bool file_can_seek(FileHandle file) {
+  if (GetFileType(as_handle(file)) != FILE_TYPE_DISK) return false;
+  LONG high = 0;
+  return SetFilePointer(as_handle(file), 0, &high, FILE_CURRENT) == 0 && high == 0;
+}
 
 int64_t file_size(FileHandle file) {
   DWORD high = 0;

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "decoder/stream.h"
+#include "decoder/wav_writer.h"
 
 LogPane current_log_pane = nullptr;
 ProgressBar current_progress_bar = nullptr;
@@ -20,18 +21,24 @@ bool equals_ignoring_case(const char* text, const char* lower) {
 
 }  // namespace
 
+const char kStandardStream[] = "-";
+
 int convert_file(const char* source) {
   LogPane log = current_log_pane;
   ProgressBar bar = current_progress_bar;
+  char destination[kDestinationPathSize];
+  if (derive_wav_path(source, destination, log) != 0) return -1;
+  return convert_pair(bar, source, destination, log);
+}
 
+int derive_wav_path(const char* path, char (&destination)[kDestinationPathSize], LogPane log) {
   // Measure without reading past the buffer's worth: longer paths are refused.
-  const size_t length = strnlen(source, kDestinationPathSize);
+  const size_t length = strnlen(path, kDestinationPathSize);
   if (length >= static_cast<size_t>(kDestinationPathSize)) {
     log_line(log, "ERR: source path is longer than %d characters\r\n", kDestinationPathSize - 1);
     return -1;
   }
-  char destination[kDestinationPathSize];
-  memcpy(destination, source, length + 1);
+  memcpy(destination, path, length + 1);
 
   char* dot = nullptr;
   for (char* p = destination + length; p > destination; --p) {
@@ -47,7 +54,7 @@ int convert_file(const char* source) {
   }
   // Its own destination: creating the .wav file would empty the source first.
   if (equals_ignoring_case(dot, ".wav")) {
-    log_line(log, "ERR: source file is already a .wav file: %s\r\n", source);
+    log_line(log, "ERR: source file is already a .wav file: %s\r\n", path);
     return -1;
   }
   if (dot - destination + 5 > kDestinationPathSize) {
@@ -55,30 +62,52 @@ int convert_file(const char* source) {
     return -1;
   }
   memcpy(dot, ".wav", 5);
-  return convert_pair(bar, source, destination, log);
+  return 0;
 }
 
 int convert_pair(ProgressBar bar, const char* source, const char* destination, LogPane log) {
-  FileHandle input = kNoFile;
-  if (!file_open_read(source, &input)) {
+  return convert_into(bar, source, destination, ExistingDestination::kReplace, log);
+}
+
+int convert_into(ProgressBar bar, const char* source, const char* destination, ExistingDestination existing,
+                  LogPane log) {
+  const bool from_stdin = strcmp(source, kStandardStream) == 0;
+  const bool to_stdout = strcmp(destination, kStandardStream) == 0;
+  FileHandle input = standard_input();
+  if (!from_stdin && !file_open_read(source, &input)) {
     log_line(log, "ERR %d opening %s\r\n", last_error(), source);
     return -1;
   }
   // A destination that is the source under another name (a link) would be
   // emptied before it is read.
-  if (file_is_same(input, destination)) {
+  if (!from_stdin && !to_stdout && file_is_same(input, destination)) {
     log_line(log, "ERR: %s is the source file itself\r\n", destination);
     file_close(input);
     return -1;
   }
-  FileHandle output = kNoFile;
-  if (!file_create_write(destination, &output)) {
-    log_line(log, "ERR %d opening %s\r\n", last_error(), destination);
-    file_close(input);
-    return -1;
+  FileHandle output = standard_output();
+  if (!to_stdout) {
+    const bool opened = existing == ExistingDestination::kReplace ? file_create_write(destination, &output)
+                                                                  : file_create_new(destination, &output);
+    if (!opened) {
+      const int error = last_error();
+      if (existing == ExistingDestination::kRefuse && path_exists(destination)) {
+        log_line(log, "ERR: %s exists; --force replaces it\r\n", destination);
+      } else {
+        log_line(log, "ERR %d opening %s\r\n", error, destination);
+      }
+      if (!from_stdin) file_close(input);
+      return -1;
+    }
   }
+  name_output_for_messages(to_stdout ? "standard output" : destination);
   const int result = decode_stream(log, output, input, bar);
-  file_close(input);
-  file_close(output);
+  name_output_for_messages(nullptr);
+  // A failure before the first byte (an empty or unreadable source) leaves
+  // no empty WAV file behind to be mistaken for a conversion.
+  const bool wrote_nothing = !to_stdout && result != 0 && file_size(output) == 0;
+  if (!from_stdin) file_close(input);
+  if (!to_stdout) file_close(output);
+  if (wrote_nothing) file_remove(destination);
   return result;
 }

@@ -11,7 +11,22 @@ constexpr int kDestinationPathSize = 1028;
 extern LogPane current_log_pane;
 extern ProgressBar current_progress_bar;
 
+// As a source, standard input; as a destination, standard output.
+extern const char kStandardStream[];
+
+// What becomes of a destination that exists already.
+enum class ExistingDestination { kReplace, kRefuse };
+
 // Converts `source` into the .wav file beside it. 0 on success, -1 after one
 // log line on any failure.
 int convert_file(const char* source);
 int convert_pair(ProgressBar bar, const char* source, const char* destination, LogPane log);
+// The same for either name being kStandardStream, and with the choice of
+// refusing an existing destination ("ERR: NAME exists; --force replaces it").
+int convert_into(ProgressBar bar, const char* source, const char* destination, ExistingDestination existing,
+                  LogPane log);
+
+// `path` with its file name's extension replaced by ".wav", into `destination`.
+// 0, or -1 after one log line when there is no extension, it is ".wav" already
+// or the result doesn't fit.
+int derive_wav_path(const char* path, char (&destination)[kDestinationPathSize], LogPane log);

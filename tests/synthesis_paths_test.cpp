@@ -264,7 +264,7 @@ Bytes convert_on(SynthesisPath path, const std::string& source, const ScratchDir
   const std::string copy = dir.file(std::string("in_") + synthesis_path_name(path) + ".mp2");
   write_file(copy, read_file(source));
   std::string log;
-  EXPECT_TRUE(run(forced(path) + " '" SONDRIK_BINARY "' '" + copy + "'", &log)) << log;
+  EXPECT_TRUE(run(forced(path) + " '" SONDRIK_BINARY "' --force '" + copy + "'", &log)) << log;
   return read_file(copy.substr(0, copy.size() - 4) + ".wav");
 }
 

@@ -11,6 +11,7 @@ if [ $# -eq 0 ]; then
   mkdir -p "$root/out"
   sox -q -n -r 48000 -c 2 -b 16 "$root/out/sample-source.wav" synth 3 sine 440 sine 660 gain -6
   twolame --quiet -b 192 "$root/out/sample-source.wav" "$root/out/sample.mp2"
-  set -- "$root/out/sample.mp2"
+  # The sample is ours to replace on every run.
+  set -- -f "$root/out/sample.mp2"
 fi
 exec "$root/build/sondrik" "$@"

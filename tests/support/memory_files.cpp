@@ -121,7 +121,7 @@ bool file_seek(FileHandle file, int64_t position) {
 
 bool file_can_seek(FileHandle file) {
   if (MemoryInput* in = as_input(file)) return in->seekable;
-  if (MemoryOutput* out = as_output(file)) return out->seekable;
+  if (MemoryOutput* out = as_output(file)) return out->seekable && out->position == 0;
   return false;
 }
 
@@ -154,3 +154,5 @@ int32_t progress_report(ProgressBar bar, uint32_t bytes_done, int32_t total_byte
 }
 
 bool is_path_separator(char c) { return c == '/'; }
+
+bool stop_requested() { return false; }

@@ -1,0 +1,125 @@
+#include "cli/job_list.h"
+
+#include <map>
+
+#include "platform/folders.h"
+#include "platform/platform.h"
+#include "platform/report_sinks.h"
+#include "shell/convert.h"
+
+namespace {
+
+// Collects the one line a failed derivation logs.
+struct LineCatcher {
+  std::string line;
+  static void append(void* context, const char* text) {
+    std::string& line = static_cast<LineCatcher*>(context)->line;
+    line = text;
+    if (line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0) line.resize(line.size() - 2);
+  }
+};
+
+std::string joined(const std::string& folder, const std::string& name) {
+  if (folder.empty()) return name;
+  if (folder.back() == '/') return folder + name;
+  return folder + "/" + name;
+}
+
+std::string last_name(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+struct Lister {
+  const Options& options;
+  std::vector<Job> jobs;
+
+  // `relative` is where the source lands under the output folder.
+  void add_file(const std::string& source, const std::string& relative) {
+    Job job;
+    job.source = source;
+    if (options.to_stdout) {
+      job.destination = kStandardStream;
+    } else if (source == kStandardStream) {
+      job.destination = joined(options.output_dir, "stdin.wav");
+    } else {
+      const std::string like = options.output_dir.empty() ? source : joined(options.output_dir, relative);
+      char destination[kDestinationPathSize];
+      LineCatcher catcher;
+      LogPaneWindow pane{LineCatcher::append, &catcher};
+      if (derive_wav_path(like.c_str(), destination, &pane) == 0) {
+        job.destination = destination;
+      } else {
+        job.early_line = catcher.line;
+      }
+    }
+    if (source != kStandardStream) {
+      FileHandle file = kNoFile;
+      if (file_open_read(source.c_str(), &file)) {
+        job.size = file_size(file);
+        if (job.size < 0) job.size = 0;
+        file_close(file);
+      }
+    }
+    jobs.push_back(job);
+  }
+
+  void add_folder(const std::string& folder, const std::string& relative) {
+    std::vector<FolderEntry> entries;
+    if (!list_folder(folder.c_str(), &entries)) {
+      Job job;
+      job.source = folder;
+      job.early_line = "ERR " + std::to_string(last_error()) + " reading folder " + folder;
+      jobs.push_back(job);
+      return;
+    }
+    for (const FolderEntry& entry : entries) {
+      const std::string path = joined(folder, entry.name);
+      const std::string below = joined(relative, entry.name);
+      if (entry.kind == FolderEntry::kFolder) {
+        add_folder(path, below);
+      } else if (entry.kind == FolderEntry::kFile && has_mp2_extension(entry.name)) {
+        add_file(path, below);
+      }
+    }
+  }
+};
+
+}  // namespace
+
+bool has_mp2_extension(const std::string& name) {
+  const size_t dot = name.find_last_of('.');
+  if (dot == std::string::npos) return false;
+  std::string extension = name.substr(dot + 1);
+  for (char& c : extension) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return extension == "mp2" || extension == "mpa" || extension == "m2a" || extension == "mpeg";
+}
+
+std::vector<Job> list_jobs(const Options& options) {
+  Lister lister{options, {}};
+  for (const std::string& source : options.sources) {
+    if (source != kStandardStream && is_folder(source.c_str())) {
+      lister.add_folder(source, "");
+    } else {
+      lister.add_file(source, last_name(source));
+    }
+  }
+
+  // Settled in list order, so the first source of a destination keeps it.
+  std::map<std::string, size_t> first_for;
+  for (size_t i = 0; i < lister.jobs.size(); ++i) {
+    Job& job = lister.jobs[i];
+    if (!job.early_line.empty() || job.destination == kStandardStream) continue;
+    const auto taken = first_for.emplace(job.destination, i);
+    if (!taken.second) {
+      job.early_line = "ERR: " + job.destination + " is already the destination of " +
+                       lister.jobs[taken.first->second].source;
+    } else if (options.skip_existing && path_exists(job.destination.c_str())) {
+      job.skipped = true;
+      job.early_line = job.destination + " exists; skipped";
+    }
+  }
+  return lister.jobs;
+}

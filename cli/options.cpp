@@ -1,0 +1,96 @@
+#include "cli/options.h"
+
+#include <cstdlib>
+#include <getopt.h>
+
+const char kUsage[] =
+    "usage: sondrik [OPTION]... SOURCE...\n"
+    "Converts MPEG-1 Layer II files into 16-bit PCM WAV files. A SOURCE is a file,\n"
+    "a folder (every .mp2, .mpa, .m2a and .mpeg file under it) or - (standard input).\n"
+    "  -o, --output-dir DIR  write the WAV files into DIR, mirroring folders given\n"
+    "  -j, --jobs N          convert up to N files at once (default: one per processor)\n"
+    "  -f, --force           replace existing WAV files\n"
+    "      --skip-existing   leave existing WAV files and count them as done\n"
+    "  -c, --stdout          write the WAV to standard output (one source only)\n"
+    "  -q, --quiet           print only errors and the closing summary\n"
+    "  -h, --help            show this text\n"
+    "      --version         show the version\n"
+    "Exit status: 0 when every file converted, 1 when any failed, 2 for a usage error,\n"
+    "130 or 143 when interrupted.\n";
+
+namespace {
+
+enum LongOnly { kSkipExisting = 256, kVersion };
+
+const option kLongOptions[] = {
+    {"output-dir", required_argument, nullptr, 'o'},
+    {"jobs", required_argument, nullptr, 'j'},
+    {"force", no_argument, nullptr, 'f'},
+    {"skip-existing", no_argument, nullptr, kSkipExisting},
+    {"stdout", no_argument, nullptr, 'c'},
+    {"quiet", no_argument, nullptr, 'q'},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, kVersion},
+    {nullptr, 0, nullptr, 0},
+};
+
+}  // namespace
+
+OptionsVerdict read_options(int argc, char** argv, Options* options, std::string* complaint) {
+  bool help = false, version = false;
+  opterr = 0;
+  optind = 1;
+  for (;;) {
+    int index = 0;
+    const int c = getopt_long(argc, argv, ":o:j:fcqh", kLongOptions, &index);
+    if (c == -1) break;
+    switch (c) {
+      case 'o':
+        options->output_dir = optarg;
+        if (options->output_dir.empty()) {
+          *complaint = "-o needs a folder";
+          return OptionsVerdict::kUsageError;
+        }
+        break;
+      case 'j': {
+        char* end = nullptr;
+        const long jobs = strtol(optarg, &end, 10);
+        if (*optarg == '\0' || *end != '\0' || jobs < 1 || jobs > 1024) {
+          *complaint = std::string("-j wants a number of files from 1 to 1024, not '") + optarg + "'";
+          return OptionsVerdict::kUsageError;
+        }
+        options->jobs = static_cast<int>(jobs);
+        break;
+      }
+      case 'f': options->force = true; break;
+      case kSkipExisting: options->skip_existing = true; break;
+      case 'c': options->to_stdout = true; break;
+      case 'q': options->quiet = true; break;
+      case 'h': help = true; break;
+      case kVersion: version = true; break;
+      case ':':
+        *complaint = std::string("option ") + argv[optind - 1] + " needs a value";
+        return OptionsVerdict::kUsageError;
+      default:
+        *complaint = optopt != 0 ? std::string("unknown option -") + static_cast<char>(optopt)
+                                 : std::string("unknown option ") + argv[optind - 1];
+        return OptionsVerdict::kUsageError;
+    }
+  }
+  if (help) return OptionsVerdict::kHelp;
+  if (version) return OptionsVerdict::kVersion;
+  for (int i = optind; i < argc; ++i) options->sources.push_back(argv[i]);
+  if (options->sources.empty()) {
+    *complaint = "no source given";
+    return OptionsVerdict::kUsageError;
+  }
+  if (options->force && options->skip_existing) {
+    *complaint = "--force and --skip-existing contradict each other";
+    return OptionsVerdict::kUsageError;
+  }
+  if (options->to_stdout && !options->output_dir.empty()) {
+    *complaint = "-c writes to standard output, -o into a folder: choose one";
+    return OptionsVerdict::kUsageError;
+  }
+  return OptionsVerdict::kRun;
+}
