@@ -13,6 +13,8 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 work="${BENCH_DIR:-$root/build/bench}"
 sondrik="${SONDRIK:-$root/build/sondrik}"
+# One file at a time in the program's own process, replacing its WAV file.
+one_by_one="-f -j 1"
 report="$(dirname "$sondrik")/synthesis_path_report"
 before="${BEFORE:-}"
 rounds=7
@@ -65,7 +67,7 @@ echo "# synthesis paths: $(echo $paths), default $("$report")"
 # AVX2 but not AVX-512, so the count is the AVX2 path's.
 instructions() {  # command...
   valgrind --tool=callgrind --callgrind-out-file=/dev/null "$@" 2>&1 >/dev/null |
-    sed -n 's/.*Collected : \([0-9]*\).*/\1/p'
+    sed -n 's/.*Collected : \([0-9]*\).*/\1/p' | sort -n | tail -1  # a forked helper counts apart
 }
 sample=s48_stereo_192k_30s
 echo
@@ -74,7 +76,8 @@ echo
 echo "| program | instructions | per second of audio |"
 echo "|---|---:|---:|"
 for build in $before "$sondrik"; do
-  ir=$(SONDRIK_SYNTHESIS_PATH=avx2 instructions "$build" "$sample.mp2")
+  # shellcheck disable=SC2086
+  ir=$(SONDRIK_SYNTHESIS_PATH=avx2 instructions "$build" $([ "$build" = "$sondrik" ] && echo $one_by_one) "$sample.mp2")
   echo "| sondrik ($(basename "$(dirname "$build")")), AVX2 | $ir | $((ir / 30)) |"
 done
 ir=$(instructions mpg123 -q -w "$sample.mpg123.wav" "$sample.mp2")
@@ -86,7 +89,8 @@ $callgrind_only && exit 0
 for name in "${streams[@]}"; do
   sums=""
   for path in $paths; do
-    SONDRIK_SYNTHESIS_PATH=$path "$sondrik" "$name.mp2" >/dev/null
+    # shellcheck disable=SC2086
+    SONDRIK_SYNTHESIS_PATH=$path "$sondrik" $one_by_one "$name.mp2" >/dev/null
     sums+="$(sha256sum <"$name.wav" | cut -c1-16) "
   done
   echo "# $name: $(tr ' ' '\n' <<<"$sums" | sed '/^$/d' | sort -u | wc -l) distinct WAV hash over the paths ($sums)"
@@ -107,7 +111,7 @@ time_streams() {  # place-label directory
   for name in "${streams[@]}"; do
     local args=()
     for path in $paths; do
-      args+=(-n "sondrik $path" "SONDRIK_SYNTHESIS_PATH=$path $sondrik $dir/$name.mp2")
+      args+=(-n "sondrik $path" "SONDRIK_SYNTHESIS_PATH=$path $sondrik $one_by_one $dir/$name.mp2")
     done
     args+=(-n "mpg123 -w" "mpg123 -q -w $dir/$name.mpg123.wav $dir/$name.mp2")
     args+=(-n "ffmpeg mp2float" "ffmpeg -v error -y -c:a mp2float -i $dir/$name.mp2 -c:a pcm_s16le $dir/$name.ffmpeg.wav")
@@ -115,7 +119,7 @@ time_streams() {  # place-label directory
       hyperfine --runs 1 --style none --export-json "$work/$name.round$round.json" "${args[@]}" >/dev/null 2>&1
     done
     local peaks=""
-    for path in $paths; do peaks+="$(SONDRIK_SYNTHESIS_PATH=$path peak_kib "$sondrik" "$dir/$name.mp2") "; done
+    for path in $paths; do peaks+="$(SONDRIK_SYNTHESIS_PATH=$path peak_kib "$sondrik" $one_by_one "$dir/$name.mp2") "; done
     peaks+="$(peak_kib mpg123 -q -w "$dir/$name.mpg123.wav" "$dir/$name.mp2") "
     peaks+="$(peak_kib ffmpeg -v error -y -c:a mp2float -i "$dir/$name.mp2" -c:a pcm_s16le "$dir/$name.ffmpeg.wav")"
     python3 - "$work/$name" "$rounds" $peaks <<'PY'
@@ -155,8 +159,8 @@ echo "## Batch: 40 files of 15 s (48 kHz stereo 192k), on tmpfs, $rounds rounds,
 echo
 cp -r batch "$shm/"
 default_path=$("$report")
-one_sondrik="$sondrik $shm/batch/*.mp2"
-two_sondrik="$sondrik $shm/batch/b0*.mp2 $shm/batch/b1*.mp2 & $sondrik $shm/batch/b2*.mp2 $shm/batch/b3*.mp2 $shm/batch/b40.mp2; wait"
+one_sondrik="$sondrik $one_by_one $shm/batch/*.mp2"
+two_sondrik="$sondrik $one_by_one $shm/batch/b0*.mp2 $shm/batch/b1*.mp2 & $sondrik $one_by_one $shm/batch/b2*.mp2 $shm/batch/b3*.mp2 $shm/batch/b40.mp2; wait"
 one_mpg123="for f in $shm/batch/*.mp2; do mpg123 -q -w \${f%.mp2}.m.wav \$f; done"
 two_mpg123="for f in $shm/batch/b0*.mp2 $shm/batch/b1*.mp2; do mpg123 -q -w \${f%.mp2}.m.wav \$f; done & for f in $shm/batch/b2*.mp2 $shm/batch/b3*.mp2 $shm/batch/b40.mp2; do mpg123 -q -w \${f%.mp2}.m.wav \$f; done; wait"
 for round in $(seq "$rounds"); do

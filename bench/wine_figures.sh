@@ -42,7 +42,7 @@ for name in s48_stereo_192k s44_jstereo_128k s48_mono_64k s32_stereo_64k; do
   [ -s "$bench/$name.mp2" ] || { echo "no $bench/$name.mp2: run bench/run.sh first" >&2; exit 1; }
   cp "$bench/$name.mp2" "$work/$name.mp2"
   for round in $(seq "$rounds"); do
-    "$linux" "$work/$name.mp2" >"$work/linux.txt"
+    "$linux" -f -j 1 "$work/$name.mp2" >"$work/linux.txt"
     seconds "$work/linux.txt"
   done | median | xargs printf "| $name | sondrik (Linux) | $("$root/build/synthesis_path_report") | %s | |\n"
   linux_sum=$(sha256sum <"$work/$name.wav")
