@@ -92,48 +92,17 @@ uint32_t read_bits(int count) {
   return result;
 }
 
-void read_bit_fields(const uint8_t* widths, int count, uint32_t* fields) {
-  // A 64-bit window over the stream, left-aligned: `have` bits, the first of
-  // them the next to deliver. It starts with what the cache holds and takes
-  // only bytes before the limit; a field that would need more goes the byte
-  // way, which reads zeros past the limit and notes it.
-  Cursor c = load_cursor();
-  const uint8_t* p = c.ptr;
-  int have = static_cast<int>(c.bits_left);
-  uint64_t window = have > 0 ? static_cast<uint64_t>(c.cache) << 56 : 0;
-  int i = 0;
-  for (; i < count; ++i) {
-    const int width = widths[i];
-    if (width < 1 || width > 16) break;
-    if (have < width) {
-      if (byte_limit - p >= 8) {
-        uint64_t next = 0;
-        for (int b = 0; b < 8; ++b) next = next << 8 | p[b];
-        // Whole bytes only: the bits past `have` are the stream's own next
-        // bits, so taking the same bytes again later changes nothing.
-        window |= next >> have;
-        const int bytes = (63 - have) >> 3;
-        p += bytes;
-        have += 8 * bytes;
-      } else {
-        while (have <= 56 && p < byte_limit) {
-          window |= static_cast<uint64_t>(*p++) << (56 - have);
-          have += 8;
-        }
-        if (have < width) break;
-      }
-    }
-    fields[i] = static_cast<uint32_t>(window >> (64 - width));
-    window <<= width;
-    have -= width;
-  }
-  // Back to the byte-wise state: whole bytes still in the window were never
-  // taken; what remains of a partly read byte is the cache.
-  c.ptr = p - (have >> 3);
-  c.bits_left = static_cast<uint32_t>(have & 7);
-  c.cache = static_cast<uint32_t>(window >> 56) & (0xFF00u >> c.bits_left) & 0xFF;
-  for (; i < count; ++i) fields[i] = read_from(c, widths[i]);
-  store_cursor(c);
+bool wide_read_fits(int bits) {
+  const int fresh_bytes = (bits - bits_left + 7) >> 3;
+  return byte_limit - byte_ptr >= fresh_bytes + kWideReadMargin;
+}
+
+BitReaderState take_bit_reader_state() { return BitReaderState{byte_ptr, cache, bits_left}; }
+
+void return_bit_reader_state(BitReaderState state) {
+  byte_ptr = state.ptr;
+  cache = static_cast<uint8_t>(state.cache);
+  bits_left = static_cast<uint8_t>(state.bits_left);
 }
 
 const uint8_t* bit_position() { return byte_ptr; }

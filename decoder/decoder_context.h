@@ -18,8 +18,6 @@ constexpr int kWindowLength = 512;
 constexpr int kFramePcmValues = 2304;
 constexpr int kWavHeaderSize = 44;
 
-enum class SyncState { Seeking, SawFF };
-
 // How the WAV file is laid out; wav_writer.h says when each is chosen.
 enum class WavLayout {
   Undecided,  // a file that can seek, before the first frame: nothing written yet
@@ -44,19 +42,20 @@ struct DecoderContext {
   uint8_t input_buffer[kInputBufferSize];
   int cursor;
   int data_end;
+  bool input_ended;  // a read brought nothing: what is buffered is all there is
   bool read_failed;  // a read after the first failed: the input ends there
   int read_error;    // the system's number for that failure
-  SyncState sync;
-  int64_t frame_count;
-  int32_t sample_rate;
-  int32_t last_valid_sample_rate;
+  int32_t free_format_length;  // bytes of an unpadded free-format frame; 0 until found
+  bool stream_line_logged;
+  int64_t frame_count;  // frames written
+  int32_t sample_rate;  // of the frames written; 0 before the first
   int mode_extension;
   int channel_count;
   bool two_channel_seen;
-  int table_id;
+  int table_id;  // the current frame's table: 0 to 3 as in ISO/IEC 11172-3, 4 for the half rates
   int sblimit;
   const int32_t* nbal;
-  int32_t levels[kSubbands][16];
+  const int32_t (*levels)[16];
   int64_t file_size;
   int64_t bytes_read;
   int32_t progress_threshold;
@@ -69,19 +68,19 @@ struct DecoderContext {
   const QuantClass* quant[kMaxChannels][kSubbands];
   uint8_t scfsi[kMaxChannels][kSubbands];
   uint8_t scf[kMaxChannels][kSubbands][3];
-  uint32_t codes[kMaxChannels][kSubbands][kSlotsPerGranule];
+  // In the order of granule_samples, so both run side by side.
+  uint32_t codes[kSubbands][kMaxChannels][kSlotsPerGranule];
   double granule_samples[kSubbands][kMaxChannels][kSlotsPerGranule];
 
   // synthesis: matrixing, the three histories and the frame's PCM.
   double cos_matrix[kMatrixRows][kSubbands];
   // The rows the fast paths compute, column by column: for each subband k the
   // coefficients of those rows side by side, so vector lanes carry rows.
-  alignas(32) double matrix_columns[kSubbands][kMatrixRows];
+  alignas(64) double matrix_columns[kSubbands][kMatrixRows];
   int computed_rows;  // 32 when the matrix has its symmetries exactly, else 64
-  alignas(32) double mono_ring[kRingLength];
-  alignas(32) double channel_rings[kMaxChannels][kRingLength];
+  alignas(64) double mono_ring[kRingLength];
+  alignas(64) double channel_rings[kMaxChannels][kRingLength];
   int v_offset;
-  double window_work[kWindowLength];
   int16_t pcm_out[kFramePcmValues];
   int pcm_count;
 

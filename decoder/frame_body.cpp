@@ -10,272 +10,351 @@
 namespace {
 
 constexpr int kModeJointStereo = 1;
+// The values of a granule, in the order of granule_samples: [sb][ch][j].
+constexpr int kGranuleValues = kSubbands * kMaxChannels * kSlotsPerGranule;
+constexpr int kSubbandValues = kMaxChannels * kSlotsPerGranule;
+// Allocation, selection and three scale factors for every subband and channel.
+constexpr int kLongestSideInfoBits = kSubbands * kMaxChannels * (4 + 2 + 3 * 6);
+
+// Every word of the three grouped classes split into its three codes, lowest
+// first: word mod L, (word div L) mod L, and the plain quotient (word div L)
+// div L, which a word of L^3 or more takes past L (at most 12).
+struct SplitWord {
+  uint32_t codes[kSlotsPerGranule];
+};
+struct GroupedSplits {
+  static constexpr int kThree = 0;               // 3 levels, 5-bit words
+  static constexpr int kFive = kThree + 32;      // 5 levels, 7-bit words
+  static constexpr int kNine = kFive + 128;      // 9 levels, 10-bit words
+  SplitWord words[kNine + 1024];
+};
+
+constexpr GroupedSplits make_grouped_splits() {
+  GroupedSplits splits{};
+  const int bases[] = {GroupedSplits::kThree, GroupedSplits::kFive, GroupedSplits::kNine};
+  const uint32_t levels[] = {3, 5, 9};
+  const uint32_t words[] = {32, 128, 1024};
+  for (int g = 0; g < 3; ++g) {
+    const uint32_t l = levels[g];
+    for (uint32_t word = 0; word < words[g]; ++word) {
+      SplitWord& split = splits.words[bases[g] + word];
+      split.codes[0] = word % l;
+      split.codes[1] = (word / l) % l;
+      split.codes[2] = (word / l) / l;
+    }
+  }
+  return splits;
+}
+
+constexpr GroupedSplits kGroupedSplits = make_grouped_splits();
+
+// What dequantization takes from a class besides C and D: 1 / msb, where msb
+// is half the smallest power of two not below the level count (the value of
+// a code's top bit), exact as msb is a power of two; and where its grouped
+// words are split. Indexed like quant_classes.
+struct DequantSteps {
+  double msb_reciprocal;
+  int split_base;  // into kGroupedSplits for the grouped classes, else -1
+};
+
+constexpr DequantSteps steps_for_levels(uint32_t levels) {
+  uint32_t power = 1;
+  while (power < levels) power <<= 1;
+  const int split_base = levels == 3   ? GroupedSplits::kThree
+                         : levels == 5 ? GroupedSplits::kFive
+                         : levels == 9 ? GroupedSplits::kNine
+                                       : -1;
+  return DequantSteps{2.0 / power, split_base};
+}
+
+constexpr DequantSteps kDequantSteps[kQuantClassCount] = {
+    steps_for_levels(3),     steps_for_levels(5),     steps_for_levels(7),     steps_for_levels(9),
+    steps_for_levels(15),    steps_for_levels(31),    steps_for_levels(63),    steps_for_levels(127),
+    steps_for_levels(255),   steps_for_levels(511),   steps_for_levels(1023),  steps_for_levels(2047),
+    steps_for_levels(4095),  steps_for_levels(8191),  steps_for_levels(16383), steps_for_levels(32767),
+    steps_for_levels(65535),
+};
+
+const DequantSteps& steps_of(const QuantClass& quant) { return kDequantSteps[&quant - quant_classes]; }
+
+// `code` below twice the msb, as every code of the class is: plain codes have
+// the msb as their top bit, and the largest quotients of grouped words (3, 5
+// and 12) stay below 4, 8 and 16.
+inline double dequantize_value(uint32_t code, double msb_reciprocal, double d, double c, double scale) {
+  // The standard's sign + fraction, b + f: 0.0 if the code's msb is set, else
+  // -1.0, plus the bits below the msb divided by msb. The same double comes
+  // from the whole code divided by msb, less 1.0: both steps are exact, every
+  // value being a multiple of 1 / msb below 2, and a set msb with no bits
+  // below it gives +0.0 either way.
+  double value = static_cast<double>(static_cast<int32_t>(code)) * msb_reciprocal;
+  value = value - 1.0;
+  // Exactly this order, each step rounded to double: the results are bit-exact.
+  value = value + d;
+  value = value * c;
+  return value * scale;
+}
 
 void set_allocation(DecoderContext& ctx, int ch, int sb, uint32_t code) {
   ctx.alloc[ch][sb] = static_cast<uint32_t>(ctx.levels[sb][code]);
   ctx.quant[ch][sb] = find_quant_class(ctx.alloc[ch][sb]);
 }
 
-void read_scale_factors(DecoderContext& ctx, int ch, int sb) {
+template <class Reader>
+void read_scale_factors(DecoderContext& ctx, int ch, int sb, Reader& in) {
   uint8_t* parts = ctx.scf[ch][sb];
   if (ctx.alloc[ch][sb] == 0) {
     parts[0] = parts[1] = parts[2] = 0;
     return;
   }
-  uint8_t first = static_cast<uint8_t>(read_bits(6));
+  in.need(3 * 6);
+  const uint8_t first = static_cast<uint8_t>(in.take_ready(6));
   switch (ctx.scfsi[ch][sb]) {
     case 0:
       parts[0] = first;
-      parts[1] = static_cast<uint8_t>(read_bits(6));
-      parts[2] = static_cast<uint8_t>(read_bits(6));
+      parts[1] = static_cast<uint8_t>(in.take_ready(6));
+      parts[2] = static_cast<uint8_t>(in.take_ready(6));
       break;
     case 1:
       parts[0] = parts[1] = first;
-      parts[2] = static_cast<uint8_t>(read_bits(6));
+      parts[2] = static_cast<uint8_t>(in.take_ready(6));
       break;
     case 2:
       parts[0] = parts[1] = parts[2] = first;
       break;
     default:
       parts[0] = first;
-      parts[1] = parts[2] = static_cast<uint8_t>(read_bits(6));
+      parts[1] = parts[2] = static_cast<uint8_t>(in.take_ready(6));
       break;
   }
 }
 
-// A grouped word holds three codes, lowest first. The level count is one of
-// three constants, so each division becomes a multiplication.
-template <uint32_t levels>
-void split_word(uint32_t word, uint32_t* codes) {
-  codes[0] = word % levels;
-  codes[1] = (word / levels) % levels;
-  // The plain quotient: a word of levels^3 or more is used as read.
-  codes[2] = (word / levels) / levels;
-}
-
-// Only the 3-, 5- and 9-level classes are grouped.
-void split_grouped_word(uint32_t word, uint32_t levels, uint32_t* codes) {
-  if (levels == 3) {
-    split_word<3>(word, codes);
-  } else if (levels == 5) {
-    split_word<5>(word, codes);
-  } else {
-    split_word<9>(word, codes);
-  }
-}
-
-// Every granule of a frame has the same fields: by subband, then by channel,
-// each subband above the joint-stereo bound once for both channels; one
-// field for a grouped word, three for separate codes, none for silence.
-int list_field_widths(const DecoderContext& ctx, uint8_t* widths) {
-  const int channels = ctx.channel_count;
-  int count = 0;
-  for (int sb = 0; sb < ctx.sblimit; ++sb) {
-    const int coded_channels = sb < ctx.bound ? channels : 1;
-    for (int ch = 0; ch < coded_channels; ++ch) {
-      if (ctx.alloc[ch][sb] == 0) continue;
-      const QuantClass& quant = *ctx.quant[ch][sb];
-      const uint8_t width = static_cast<uint8_t>(quant.bits);
-      widths[count++] = width;
-      if (!quant.grouped) {
-        widths[count++] = width;
-        widths[count++] = width;
-      }
-    }
-  }
-  return count;
-}
-
-// Half the smallest power of two not below the level count: the value of a
-// code's most significant bit.
-uint32_t sign_bit_value(const QuantClass& quant) {
-  if (!quant.grouped) return 1u << (quant.bits - 1);
-  uint32_t power = 1;
-  while (power < quant.levels) power <<= 1;
-  return power >> 1;
-}
-
-// 1 / power for a power of two, built from its exponent: exact, and cheaper
-// than a division.
-double reciprocal_of_power_of_two(uint32_t power) {
-  const uint64_t bits = static_cast<uint64_t>(1023 - __builtin_ctz(power)) << 52;
-  double reciprocal;
-  memcpy(&reciprocal, &bits, sizeof reciprocal);
-  return reciprocal;
-}
-
-// What one subband's codes need for their values in the current granule.
-struct Dequantizer {
-  uint32_t msb;
-  double msb_reciprocal;
-  double d;
-  double c;
-  double scale;
-};
-
-Dequantizer dequantizer_for(const QuantClass& quant, double scale) {
-  const uint32_t msb = sign_bit_value(quant);
-  return Dequantizer{msb, reciprocal_of_power_of_two(msb), quant.d, quant.c, scale};
-}
-
-// For a subband without allocation: sign + fraction + d is 0.0 or 1.0 for any
-// code, and times c = 0.0 it is +0.0, the value such a subband carries.
-constexpr Dequantizer kSilent = {1, 1.0, 1.0, 0.0, 1.0};
-
-inline double dequantize_code(uint32_t code, const Dequantizer& q) {
-  // The standard's sign + fraction: 0.0 if the code's msb is set, else -1.0,
-  // plus the lower bits divided by msb. Both steps are exact (msb is a power
-  // of two and every result a multiple of 1 / msb within [-1, 1)), so this is
-  // the same double as (lower bits, less msb when msb is clear) times 1 / msb,
-  // computed here without a branch on sign bits that are as good as random.
-  const int32_t steps = static_cast<int32_t>(code & (2 * q.msb - 1)) - static_cast<int32_t>(q.msb);
-  double value = static_cast<double>(steps) * q.msb_reciprocal;
-  // Exactly this order, each step rounded to double: the results are bit-exact.
-  value = value + q.d;
-  value = value * q.c;
-  return value * q.scale;
-}
-
-// A coded subband of a channel, in the order of the stream, with where its
-// codes and values go; above the joint-stereo bound one entry serves both
-// channels, and `second_*` point at channel 1 (else they are null).
-struct CodedSubband {
-  uint32_t* codes;
-  double* values;
-  const Dequantizer* quantizer;
-  uint32_t* second_codes;
-  double* second_values;
-  const Dequantizer* second_quantizer;
-  uint32_t levels;
-  bool grouped;
-};
-
-struct GranulePlan {
-  uint8_t widths[kSubbands * kMaxChannels * kSlotsPerGranule];
-  int field_count;
-  CodedSubband coded[kSubbands * kMaxChannels];
-  int coded_count;
-  Dequantizer quantizers[kSubbands][kMaxChannels];
-};
-
-// Silent subbands get their codes and values here, once for all twelve
-// granules: nothing in a granule changes them.
-void plan_frame(DecoderContext& ctx, GranulePlan& plan) {
-  plan.field_count = list_field_widths(ctx, plan.widths);
-  const int channels = ctx.channel_count;
-  plan.coded_count = 0;
-  for (int sb = 0; sb < ctx.sblimit; ++sb) {
-    const int coded_channels = sb < ctx.bound ? channels : 1;
-    for (int ch = 0; ch < coded_channels; ++ch) {
-      if (ctx.alloc[ch][sb] == 0) continue;
-      CodedSubband& coded = plan.coded[plan.coded_count++];
-      coded.codes = ctx.codes[ch][sb];
-      coded.values = ctx.granule_samples[sb][ch];
-      coded.quantizer = &plan.quantizers[sb][ch];
-      const bool shared = coded_channels < channels;
-      coded.second_codes = shared ? ctx.codes[1][sb] : nullptr;
-      coded.second_values = shared ? ctx.granule_samples[sb][1] : nullptr;
-      coded.second_quantizer = shared ? &plan.quantizers[sb][1] : nullptr;
-      coded.levels = ctx.alloc[ch][sb];
-      coded.grouped = ctx.quant[ch][sb]->grouped != 0;
-    }
-    for (int ch = 0; ch < channels; ++ch) {
-      if (ctx.alloc[ch][sb] == 0) {
-        plan.quantizers[sb][ch] = kSilent;
-        uint32_t* codes = ctx.codes[ch][sb];
-        codes[0] = codes[1] = codes[2] = 0;
-        double* out = ctx.granule_samples[sb][ch];
-        out[0] = out[1] = out[2] = 0.0;
-      } else {
-        plan.quantizers[sb][ch] = dequantizer_for(*ctx.quant[ch][sb], 0.0);
-      }
-    }
-  }
-}
-
-// The scale factors of one group of four granules.
-void plan_scales(const DecoderContext& ctx, int part, GranulePlan& plan) {
-  for (int sb = 0; sb < ctx.sblimit; ++sb) {
-    for (int ch = 0; ch < ctx.channel_count; ++ch) {
-      if (ctx.alloc[ch][sb] != 0) plan.quantizers[sb][ch].scale = ScaleFactorTable[ctx.scf[ch][sb][part]];
-    }
-  }
-}
-
-inline void dequantize_codes(const uint32_t* codes, const Dequantizer& q, double* out) {
-  for (int j = 0; j < kSlotsPerGranule; ++j) out[j] = dequantize_code(codes[j], q);
-}
-
-// Reads one granule's fields in one call, spreads them into the codes of the
-// coded subbands and computes their values.
-void decode_planned_granule(const GranulePlan& plan) {
-  uint32_t fields[kSubbands * kMaxChannels * kSlotsPerGranule];
-  read_bit_fields(plan.widths, plan.field_count, fields);
-
-  const uint32_t* field = fields;
-  for (int n = 0; n < plan.coded_count; ++n) {
-    const CodedSubband& c = plan.coded[n];
-    uint32_t codes[kSlotsPerGranule];
-    if (c.grouped) {
-      split_grouped_word(*field++, c.levels, codes);
-    } else {
-      codes[0] = field[0];
-      codes[1] = field[1];
-      codes[2] = field[2];
-      field += 3;
-    }
-    for (int j = 0; j < kSlotsPerGranule; ++j) c.codes[j] = codes[j];
-    dequantize_codes(codes, *c.quantizer, c.values);
-    if (c.second_codes != nullptr) {
-      // Above the bound both channels share the codes, each with its own scale factors.
-      for (int j = 0; j < kSlotsPerGranule; ++j) c.second_codes[j] = codes[j];
-      dequantize_codes(codes, *c.second_quantizer, c.second_values);
-    }
-  }
-}
-
-}  // namespace
-
-void read_side_info(DecoderContext& ctx, int mode, int mode_extension) {
+template <class Reader>
+void read_side_info_from(DecoderContext& ctx, Reader& in) {
   const int sblimit = ctx.sblimit;
   const int channels = ctx.channel_count;
-  ctx.bound = sblimit;
-  if (mode == kModeJointStereo && BoundTable[mode_extension] < sblimit) ctx.bound = BoundTable[mode_extension];
-
   for (int sb = 0; sb < ctx.bound; ++sb) {
-    for (int ch = 0; ch < channels; ++ch) set_allocation(ctx, ch, sb, read_bits(ctx.nbal[sb]));
+    for (int ch = 0; ch < channels; ++ch) set_allocation(ctx, ch, sb, in.take(ctx.nbal[sb]));
   }
   for (int sb = ctx.bound; sb < sblimit; ++sb) {
-    uint32_t code = read_bits(ctx.nbal[sb]);
+    const uint32_t code = in.take(ctx.nbal[sb]);
     set_allocation(ctx, 0, sb, code);
     set_allocation(ctx, 1, sb, code);
   }
   for (int sb = 0; sb < sblimit; ++sb) {
     for (int ch = 0; ch < channels; ++ch) {
-      if (ctx.alloc[ch][sb] != 0) ctx.scfsi[ch][sb] = static_cast<uint8_t>(read_bits(2));
+      if (ctx.alloc[ch][sb] != 0) ctx.scfsi[ch][sb] = static_cast<uint8_t>(in.take(2));
     }
   }
   for (int sb = 0; sb < sblimit; ++sb) {
-    for (int ch = 0; ch < channels; ++ch) read_scale_factors(ctx, ch, sb);
+    for (int ch = 0; ch < channels; ++ch) read_scale_factors(ctx, ch, sb, in);
+  }
+}
+
+// A coded subband of a channel, in the order of the stream.
+struct CodedSubband {
+  const SplitWord* splits;  // grouped classes: each word's three codes, else null
+  uint16_t first_value;    // where its codes and values start in the granule
+  uint8_t width;           // of its word, or of each of its three codes
+};
+
+// What the twelve granules of a frame share: their fields, and for every
+// value up to the last coded subband the steps of its dequantization, side
+// by side so that values of many subbands are computed together.
+struct FramePlan {
+  CodedSubband coded[kSubbands * kMaxChannels];
+  int coded_count;
+  // Entries from here on lie above the joint-stereo bound: each serves both
+  // channels, and channel 1's codes follow channel 0's.
+  int shared_from;
+  int granule_bits;
+  int value_count;  // six per subband up to the last coded one
+  bool single_channel;
+  alignas(16) double msb_reciprocal[kGranuleValues];
+  alignas(16) double d[kGranuleValues];
+  alignas(16) double c[kGranuleValues];
+  alignas(16) double scale[kGranuleValues];  // changes every four granules
+};
+
+uint32_t* granule_codes(DecoderContext& ctx) { return &ctx.codes[0][0][0]; }
+double* granule_values(DecoderContext& ctx) { return &ctx.granule_samples[0][0][0]; }
+
+void plan_frame(DecoderContext& ctx, FramePlan& plan) {
+  const int channels = ctx.channel_count;
+  plan.coded_count = 0;
+  plan.shared_from = -1;
+  plan.granule_bits = 0;
+  int top = 0;
+  for (int sb = 0; sb < ctx.sblimit; ++sb) {
+    const int coded_channels = sb < ctx.bound ? channels : 1;
+    for (int ch = 0; ch < coded_channels; ++ch) {
+      if (ctx.alloc[ch][sb] == 0) continue;
+      const QuantClass& quant = *ctx.quant[ch][sb];
+      const int split_base = steps_of(quant).split_base;
+      if (coded_channels < channels && plan.shared_from < 0) plan.shared_from = plan.coded_count;
+      CodedSubband& coded = plan.coded[plan.coded_count++];
+      coded.splits = split_base >= 0 ? kGroupedSplits.words + split_base : nullptr;
+      coded.first_value = static_cast<uint16_t>(sb * kSubbandValues + ch * kSlotsPerGranule);
+      coded.width = static_cast<uint8_t>(quant.bits);
+      plan.granule_bits += quant.grouped ? quant.bits : 3 * quant.bits;
+      top = sb + 1;
+    }
+  }
+  if (plan.shared_from < 0) plan.shared_from = plan.coded_count;
+  plan.value_count = top * kSubbandValues;
+  plan.single_channel = channels == 1;
+
+  uint32_t* codes = granule_codes(ctx);
+  for (int sb = 0; sb < top; ++sb) {
+    for (int ch = 0; ch < kMaxChannels; ++ch) {
+      const int first = sb * kSubbandValues + ch * kSlotsPerGranule;
+      const bool coded = ch < channels && ctx.alloc[ch][sb] != 0;
+      // A silent subband's codes are 0 and its steps make +0.0 of them:
+      // (0 x 0.0 - 1.0 + 1.0) x 0.0.
+      double msb_reciprocal = 0.0;
+      double d = 1.0;
+      double c = 0.0;
+      if (coded) {
+        const QuantClass& quant = *ctx.quant[ch][sb];
+        msb_reciprocal = steps_of(quant).msb_reciprocal;
+        d = quant.d;
+        c = quant.c;
+      }
+      for (int i = first; i < first + kSlotsPerGranule; ++i) {
+        plan.msb_reciprocal[i] = msb_reciprocal;
+        plan.d[i] = d;
+        plan.c[i] = c;
+        plan.scale[i] = 0.0;
+        if (!coded) codes[i] = 0;
+      }
+    }
+  }
+  double* values = granule_values(ctx);
+  if (channels == 1) {
+    // Channel 1's last two values, which a single-channel granule leaves alone.
+    for (int first = 0; first < plan.value_count; first += kSubbandValues) values[first + 4] = values[first + 5] = 0.0;
+  }
+  // Above the last coded subband nothing in a granule changes codes or values.
+  // All 32, so that none keeps values from an earlier frame whose table coded more.
+  for (int i = plan.value_count; i < kGranuleValues; ++i) {
+    codes[i] = 0;
+    values[i] = 0.0;
+  }
+}
+
+// The scale factors of one group of four granules.
+void plan_scales(const DecoderContext& ctx, int part, FramePlan& plan) {
+  const int top = plan.value_count / kSubbandValues;
+  for (int sb = 0; sb < top; ++sb) {
+    for (int ch = 0; ch < ctx.channel_count; ++ch) {
+      if (ctx.alloc[ch][sb] == 0) continue;
+      const double scale = ScaleFactorTable[ctx.scf[ch][sb][part]];
+      double* out = plan.scale + sb * kSubbandValues + ch * kSlotsPerGranule;
+      out[0] = out[1] = out[2] = scale;
+    }
+  }
+}
+
+template <bool shared, class Reader>
+inline void read_codes(const CodedSubband* from, const CodedSubband* to, uint32_t* codes, Reader& in) {
+  for (const CodedSubband* entry = from; entry != to; ++entry) {
+    const CodedSubband coded = *entry;
+    uint32_t* out = codes + coded.first_value;
+    const int width = coded.width;
+    // Up to three 16-bit codes after one refill.
+    in.refill();
+    if (coded.splits != nullptr) {
+      memcpy(out, &coded.splits[in.take_ready(width)], sizeof(SplitWord));
+    } else {
+      out[0] = in.take_ready(width);
+      out[1] = in.take_ready(width);
+      out[2] = in.take_ready(width);
+    }
+    if (shared) {
+      // Above the bound both channels have the codes, each its own scale factors.
+      out[3] = out[0];
+      out[4] = out[1];
+      out[5] = out[2];
+    }
+  }
+}
+
+template <class Reader>
+inline void read_granule_codes(const FramePlan& plan, uint32_t* codes, Reader& in) {
+  const CodedSubband* shared_from = plan.coded + plan.shared_from;
+  read_codes<false>(plan.coded, shared_from, codes, in);
+  read_codes<true>(shared_from, plan.coded + plan.coded_count, codes, in);
+}
+
+// Value by value in the same order of operations, so the compiler may run
+// several subbands' values side by side in vector lanes. A single-channel
+// frame computes the first four values of each subband, its own three and
+// one of the silent channel 1, which keeps an even count per subband.
+void dequantize_granule(const FramePlan& plan, const uint32_t* __restrict codes, double* __restrict values) {
+  const double* __restrict reciprocal = plan.msb_reciprocal;
+  const double* __restrict d = plan.d;
+  const double* __restrict c = plan.c;
+  const double* __restrict scale = plan.scale;
+  if (plan.single_channel) {
+    for (int first = 0; first < plan.value_count; first += kSubbandValues) {
+      for (int i = first; i < first + 4; ++i) {
+        values[i] = dequantize_value(codes[i], reciprocal[i], d[i], c[i], scale[i]);
+      }
+    }
+    return;
+  }
+  for (int i = 0; i < plan.value_count; ++i) {
+    values[i] = dequantize_value(codes[i], reciprocal[i], d[i], c[i], scale[i]);
+  }
+}
+
+// `wide`: the granule's bits are known to lie well before the limit.
+void decode_planned_granule(DecoderContext& ctx, const FramePlan& plan, bool wide) {
+  uint32_t* codes = granule_codes(ctx);
+  if (wide) {
+    WideBitReader in;
+    read_granule_codes(plan, codes, in);
+    in.finish();
+  } else {
+    CheckedBitReader in;
+    read_granule_codes(plan, codes, in);
+  }
+  dequantize_granule(plan, codes, granule_values(ctx));
+}
+
+}  // namespace
+
+void read_side_info(DecoderContext& ctx, int mode, int mode_extension) {
+  ctx.bound = ctx.sblimit;
+  if (mode == kModeJointStereo && BoundTable[mode_extension] < ctx.sblimit) ctx.bound = BoundTable[mode_extension];
+  if (wide_read_fits(kLongestSideInfoBits)) {
+    WideBitReader in;
+    read_side_info_from(ctx, in);
+    in.finish();
+  } else {
+    CheckedBitReader in;
+    read_side_info_from(ctx, in);
   }
 }
 
 void decode_granule(DecoderContext& ctx, int part) {
-  GranulePlan plan;
+  FramePlan plan;
   plan_frame(ctx, plan);
   plan_scales(ctx, part, plan);
-  decode_planned_granule(plan);
+  decode_planned_granule(ctx, plan, wide_read_fits(plan.granule_bits));
 }
 
 FrameResult decode_frame_body(DecoderContext& ctx, int mode, int mode_extension) {
   ctx.pcm_count = 0;
   read_side_info(ctx, mode, mode_extension);
-  GranulePlan plan;
+  FramePlan plan;
   plan_frame(ctx, plan);
+  // One check for the whole frame: near the end of the input every field
+  // goes through read_bits, which reads zeros past the limit.
+  const bool wide = wide_read_fits(kGranulesPerFrame * plan.granule_bits);
   for (int granule = 0; granule < kGranulesPerFrame; ++granule) {
     // The same as decode_granule(ctx, granule / 4), planned once per frame.
     if (granule % 4 == 0) plan_scales(ctx, granule / 4, plan);
-    decode_planned_granule(plan);
+    decode_planned_granule(ctx, plan, wide);
     synthesize_granule(ctx);
   }
   // Zero bits past the end of the input are no frame: don't write what they made.

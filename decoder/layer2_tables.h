@@ -1,4 +1,5 @@
-// Constant tables for the body of a Layer II frame (ISO/IEC 11172-3, Annex B).
+// Constant tables for the body of a Layer II frame (ISO/IEC 11172-3, Annex B,
+// and ISO/IEC 13818-3, Annex B, for the half sampling rates).
 #pragma once
 
 #include <cstdint>
@@ -21,6 +22,7 @@ constexpr int kQuantClassCount = 17;
 
 extern const AllocTable alloc_high;  // 30 rows, Table B.2b (first 27 rows: B.2a)
 extern const AllocTable alloc_low;   // 12 rows, Table B.2d (first 8 rows: B.2c)
+extern const AllocTable alloc_half_rate;  // 30 rows, ISO/IEC 13818-3 Table B.1
 extern const QuantClass quant_classes[kQuantClassCount];
 extern const double ScaleFactorTable[64];
 

@@ -10,12 +10,45 @@
 
 namespace {
 
-// Layer II bit rates in kbit/s; free format (0) and the forbidden index 15 give 0.
-const int32_t BitrateTable[16] = {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 0};
-const int32_t SampleRateTable[4] = {44100, 48000, 32000, 0};
+// Layer II bit rates in kbit/s and sampling frequencies in Hz, by the header's
+// ID bit: 0 for the half rates of ISO/IEC 13818-3, 1 for ISO/IEC 11172-3.
+// Bitrate index 0 is free format; index 15 and rate index 3 have no value.
+const int32_t BitrateTable[2][16] = {
+    {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0},
+    {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 0},
+};
+const int32_t SampleRateTable[2][4] = {{22050, 24000, 16000, 0}, {44100, 48000, 32000, 0}};
 const char* const mode_names[4] = {"stereo", "jstereo", "dualch", "mono"};
 
 constexpr int kModeSingleChannel = 3;
+constexpr int kFreeFormat = 0;
+constexpr int kForbiddenBitrate = 15;
+constexpr int kReservedRate = 3;
+constexpr int kHeaderBytes = 4;
+// A header can be matched once its ID bit and rate index are in: 3 bytes.
+constexpr int kMatchBytes = 3;
+constexpr int kTagHeaderBytes = 10;
+// The first free-format header finds the next one at most this far on.
+constexpr int kFreeFormatReach = 4096;
+// The longest run of 0xFF stuffing a confirmation looks past.
+constexpr int kStuffingReach = 64;
+
+static_assert(kFreeFormatReach + 1 + kHeaderBytes <= kLongestFrameRead,
+              "the look-ahead before a frame also holds the longest frame and the next header");
+static_assert(kLongestFrameRead <= kInputBufferSize, "a topped-up buffer holds the look-ahead");
+
+struct FrameHeader {
+  int version;  // the ID bit: 1 for ISO/IEC 11172-3, 0 for the half rates
+  int bitrate_index;
+  int rate_index;
+  int padding;
+  int mode;
+  int mode_extension;
+  bool crc;
+  int32_t sample_rate;
+  int32_t bitrate;  // kbit/s; in free format derived from the stream's frame length
+  int length;       // bytes from the sync pair to the next frame; 0: none, never a frame
+};
 
 void report_progress(DecoderContext& ctx) {
   ctx.progress_threshold = progress_report(ctx.bar, static_cast<uint32_t>(ctx.bytes_read >> ctx.progress_shift),
@@ -47,7 +80,10 @@ uint32_t fill_behind(DecoderContext& ctx, int kept) {
       got = 0;
     }
     note_bytes_read(ctx, got);
-    if (got == 0) break;
+    if (got == 0) {
+      ctx.input_ended = true;
+      break;
+    }
     total += got;
   }
   return total;
@@ -61,107 +97,293 @@ void top_up(DecoderContext& ctx) {
   ctx.data_end = remaining + static_cast<int>(fill_behind(ctx, remaining));
 }
 
+int bytes_ahead(const DecoderContext& ctx) { return ctx.data_end - ctx.cursor; }
+
 void refill_input(DecoderContext& ctx) {
-  if (ctx.data_end - ctx.cursor < kRefillMargin) top_up(ctx);
+  if (bytes_ahead(ctx) < kRefillMargin && !ctx.input_ended) top_up(ctx);
+}
+
+// Buffers `wanted` bytes from the cursor on, or all the input still has.
+void look_ahead(DecoderContext& ctx, int wanted) {
+  if (bytes_ahead(ctx) < wanted && !ctx.input_ended) top_up(ctx);
+}
+
+// Passes over `count` bytes from the cursor, reading through what the buffer
+// can't hold: a tag of megabytes never has to fit.
+void skip_input(DecoderContext& ctx, int64_t count) {
+  while (count > bytes_ahead(ctx) && !ctx.input_ended) {
+    count -= bytes_ahead(ctx);
+    ctx.cursor = ctx.data_end;
+    top_up(ctx);
+  }
+  ctx.cursor += count < bytes_ahead(ctx) ? static_cast<int>(count) : bytes_ahead(ctx);
+  refill_input(ctx);
+}
+
+bool sync_pair_at(const uint8_t* p) {
+  // FF, then FC/FD (ID 1, Layer II) or F4/F5 (ID 0, Layer II), either protection bit.
+  return p[0] == 0xFF && (p[1] & 0xF6) == 0xF4;
+}
+
+int32_t free_format_bitrate(int32_t length, int32_t sample_rate) {
+  return static_cast<int32_t>((static_cast<int64_t>(length) * sample_rate + 72000) / 144000);
+}
+
+// The header whose sync pair is at p; its 4 bytes are buffered.
+FrameHeader read_header(const DecoderContext& ctx, const uint8_t* p) {
+  FrameHeader h;
+  h.version = (p[1] >> 3) & 1;
+  h.crc = (p[1] & 1) == 0;
+  h.bitrate_index = p[2] >> 4;
+  h.rate_index = (p[2] >> 2) & 3;
+  h.padding = (p[2] >> 1) & 1;
+  h.mode = p[3] >> 6;
+  h.mode_extension = (p[3] >> 4) & 3;
+  h.sample_rate = SampleRateTable[h.version][h.rate_index];
+  h.bitrate = BitrateTable[h.version][h.bitrate_index];
+  h.length = 0;
+  if (h.rate_index == kReservedRate || h.bitrate_index == kForbiddenBitrate) return h;
+  if (h.bitrate_index != kFreeFormat) {
+    h.length = 144000 * h.bitrate / h.sample_rate + h.padding;
+  } else if (ctx.free_format_length != 0) {
+    h.length = ctx.free_format_length + h.padding;
+    h.bitrate = free_format_bitrate(ctx.free_format_length, h.sample_rate);
+  }
+  return h;
+}
+
+// The first three header bytes at p: the same version and sampling frequency.
+bool matches(const FrameHeader& frame, const uint8_t* p) {
+  return sync_pair_at(p) && ((p[1] >> 3) & 1) == frame.version && ((p[2] >> 2) & 3) == frame.rate_index;
+}
+
+// An ID3v2 tag at p (10 bytes buffered): its size with header and footer, else 0.
+int64_t tag_size_at(const uint8_t* p) {
+  if (p[0] != 'I' || p[1] != 'D' || p[2] != '3') return 0;
+  if (p[3] < 2 || p[3] > 4 || p[4] == 0xFF) return 0;
+  if (((p[6] | p[7] | p[8] | p[9]) & 0x80) != 0) return 0;
+  const int64_t size = static_cast<int64_t>(p[6]) << 21 | p[7] << 14 | p[8] << 7 | p[9];
+  return size + ((p[5] & 0x10) != 0 ? 20 : 10);
+}
+
+bool skip_tag_at_cursor(DecoderContext& ctx) {
+  if (bytes_ahead(ctx) < kTagHeaderBytes) return false;
+  const int64_t size = tag_size_at(ctx.input_buffer + ctx.cursor);
+  if (size == 0) return false;
+  skip_input(ctx, size);
+  return true;
+}
+
+// The first free-format candidate measures the stream's frame length: the
+// distance to the next free-format header of its version and rate, less its
+// own padding. That length then holds for the rest of the stream.
+bool measure_free_format(DecoderContext& ctx, FrameHeader& header) {
+  look_ahead(ctx, kFreeFormatReach + kHeaderBytes);
+  const uint8_t* q = ctx.input_buffer + ctx.cursor;
+  const int ahead = bytes_ahead(ctx);
+  for (int distance = kHeaderBytes; distance <= kFreeFormatReach && distance + kMatchBytes <= ahead; ++distance) {
+    const uint8_t* p = q + distance;
+    if (matches(header, p) && (p[2] >> 4) == kFreeFormat) {
+      ctx.free_format_length = distance - header.padding;
+      header = read_header(ctx, q);
+      return true;
+    }
+  }
+  return false;
+}
+
+// A sync pair at the cursor is a frame when its header has a length and a
+// matching sync pair begins that far on, or the input ends exactly there.
+// Stuffing may stand between frames: the matching pair may also begin after
+// a run of 0xFF bytes there, or a stream stuffed before every frame would
+// have none confirmed.
+bool confirm_candidate(DecoderContext& ctx, FrameHeader& header) {
+  header = read_header(ctx, ctx.input_buffer + ctx.cursor);
+  if (header.length == 0) {
+    const bool unmeasured = header.bitrate_index == kFreeFormat && header.rate_index != kReservedRate &&
+                            ctx.free_format_length == 0;
+    return unmeasured && measure_free_format(ctx, header);
+  }
+  look_ahead(ctx, header.length + kStuffingReach + kHeaderBytes);
+  const int ahead = bytes_ahead(ctx);
+  if (ahead == header.length) return ctx.input_ended;
+  if (ahead < header.length + kMatchBytes) return false;
+  const uint8_t* next = ctx.input_buffer + ctx.cursor + header.length;
+  const uint8_t* const last_start = ctx.input_buffer + ctx.data_end - kMatchBytes;
+  for (int run = 0; run < kStuffingReach && next < last_start && next[0] == 0xFF && next[1] == 0xFF; ++run) ++next;
+  return matches(header, next);
+}
+
+// Searches byte by byte from the cursor, passing over tags, for the next
+// confirmed frame; false at the end of the input.
+bool search_frame(DecoderContext& ctx, FrameHeader& header) {
+  while (bytes_ahead(ctx) > 0) {
+    if (skip_tag_at_cursor(ctx)) continue;
+    // A 0xFF right after another still starts a pair: stuffing hides no frame.
+    if (bytes_ahead(ctx) >= kHeaderBytes && sync_pair_at(ctx.input_buffer + ctx.cursor) &&
+        confirm_candidate(ctx, header)) {
+      return true;
+    }
+    ctx.cursor += 1;
+    refill_input(ctx);
+  }
+  return false;
+}
+
+enum class FollowingFrame {
+  Found,     // a frame of the same version and rate, wholly in the input
+  Search,    // anything else: the search takes over here
+  CutShort,  // a frame that the end of the input cuts: the stream ends
+};
+
+// With the cursor where the last frame ends: the next frame, which needs no
+// confirmation when its header matches the last one.
+FollowingFrame frame_at_cursor(DecoderContext& ctx, const FrameHeader& last, FrameHeader& header) {
+  look_ahead(ctx, kLongestFrameRead);
+  if (skip_tag_at_cursor(ctx)) return FollowingFrame::Search;
+  const uint8_t* p = ctx.input_buffer + ctx.cursor;
+  if (bytes_ahead(ctx) < kHeaderBytes || !matches(last, p)) return FollowingFrame::Search;
+  header = read_header(ctx, p);
+  if (header.length == 0) return FollowingFrame::Search;
+  return bytes_ahead(ctx) < header.length ? FollowingFrame::CutShort : FollowingFrame::Found;
+}
+
+// Where every pass over the input starts, the first and the decode-again
+// with two channels alike. The input buffer and the progress are the
+// caller's.
+void start_pass(DecoderContext& ctx, bool two_channels) {
+  ctx.cursor = 0;
+  ctx.data_end = 0;
+  ctx.input_ended = false;
+  ctx.read_failed = false;
+  ctx.read_error = 0;
+  ctx.free_format_length = 0;
+  ctx.frame_count = 0;
+  ctx.sample_rate = 0;
+  ctx.mode_extension = 0;
+  ctx.channel_count = 1;
+  ctx.two_channel_seen = two_channels;
+  ctx.table_id = -1;
+  ctx.sblimit = 0;
+  reset_synthesis(ctx);
 }
 
 // The first two-channel frame follows mono frames already written. The
 // output can't be read back, so the input is decoded once more from its start
 // with two_channel_seen set: the mono frames come out as two identical
-// channels, the rest exactly as before. The first frame's table and stream
-// line stay. Returns true to go on scanning from the start of the input.
-bool decode_again_with_two_channels(DecoderContext& ctx, int* result) {
-  ctx.frame_count -= 1;
-  if (!wav_data_can_restart(ctx)) {
-    *result = abandon_with_mono_part_sent(ctx, ctx.frame_count + 1);
-    return false;
-  }
-  if (!file_seek(ctx.input, 0)) {
-    *result = abandon_before_two_channels(ctx, ctx.frame_count + 1);
-    return false;
-  }
-  if (!rewind_wav_data(ctx)) {
-    *result = abandon_after_write_failure(ctx);
-    return false;
-  }
-  ctx.two_channel_seen = true;
-  ctx.frame_count = 0;
-  ctx.sync = SyncState::Seeking;
-  ctx.sample_rate = 0;
-  ctx.last_valid_sample_rate = 0;
-  ctx.channel_count = 1;
-  reset_synthesis(ctx);
-  ctx.read_failed = false;
-  ctx.read_error = 0;
+// channels, the rest exactly as before. Returns 0 to go on scanning from the
+// start of the input, -1 when the file was closed instead.
+int decode_again_with_two_channels(DecoderContext& ctx) {
+  if (!wav_data_can_restart(ctx)) return abandon_with_mono_part_sent(ctx, ctx.frame_count + 1);
+  if (!file_seek(ctx.input, 0)) return abandon_before_two_channels(ctx, ctx.frame_count + 1);
+  if (!rewind_wav_data(ctx)) return abandon_after_write_failure(ctx);
+  start_pass(ctx, true);
   ctx.bytes_read = 0;
-  ctx.cursor = 0;
   ctx.data_end = static_cast<int>(fill_behind(ctx, 0));
-  return true;
+  return 0;
 }
 
-// Reads the header after the sync pair at the cursor, decodes the frame and
-// moves the cursor past what the body read. Returns true to go on scanning.
-bool decode_frame(DecoderContext& ctx, int* result) {
-  ctx.frame_count += 1;
-  // The body reads straight out of the buffer: make sure the whole frame is in
-  // it while input remains, however long the frame is.
-  if (ctx.data_end - ctx.cursor < kLongestFrameRead) top_up(ctx);
-  const uint8_t* second_byte = ctx.input_buffer + ctx.cursor;
-  set_bit_limit(ctx.input_buffer + ctx.data_end);
-  restart_bits(second_byte + 1);
+enum class FrameStep {
+  Written,               // the frame's PCM is in the file
+  NotWritten,            // the body wanted bits past the end of the input
+  RateChanged,           // the frame has another sampling frequency than those written
+  TwoChannelsFromHere,   // a two-channel frame after mono ones: decode again
+  WriteFailed,
+  WavFull,
+};
 
-  int32_t bitrate = BitrateTable[read_bits(4)];
-  const int32_t sample_rate = SampleRateTable[read_bits(2)];
-  read_bits(2);  // padding and private bits
-  int mode = static_cast<int>(read_bits(2));
-  const int mode_extension = static_cast<int>(read_bits(2));
-  read_bits(4);  // copyright, original and emphasis
-  if ((*second_byte & 1) == 0) read_bits(16);  // CRC word, not verified
-
+// Decodes the frame whose sync pair is at the cursor; the cursor stays there.
+FrameStep decode_frame(DecoderContext& ctx, const FrameHeader& header) {
+  // Only a frame the search found can differ; a WAV file has one rate.
+  if (ctx.sample_rate != 0 && header.sample_rate != ctx.sample_rate) return FrameStep::RateChanged;
   // Mono PCM already in the file has one channel where the header will say
   // two: decode again from the start, writing every frame with two channels.
   // Checked before this frame's fields are kept: should that fail, the header
   // describes the mono frames, rate included.
-  if (mode != kModeSingleChannel && !ctx.two_channel_seen && pcm_bytes_produced(ctx) > 0) {
-    return decode_again_with_two_channels(ctx, result);
+  if (header.mode != kModeSingleChannel && !ctx.two_channel_seen && pcm_bytes_produced(ctx) > 0) {
+    return FrameStep::TwoChannelsFromHere;
   }
-  ctx.sample_rate = sample_rate;
-  if (ctx.sample_rate != 0) ctx.last_valid_sample_rate = ctx.sample_rate;
-  ctx.mode_extension = mode_extension;
+  // The body reads straight out of the buffer: even a damaged one that reads
+  // past the frame's length finds the input's own bytes there.
+  look_ahead(ctx, kLongestFrameRead);
 
-  if (ctx.table_id == -1) {
-    log_line(ctx.log, "%d %dk %s\r\n", ctx.sample_rate, bitrate, mode_names[mode]);
-    choose_alloc_table(ctx, bitrate, mode);
-    choose_wav_layout(ctx, bitrate);
+  ctx.sample_rate = header.sample_rate;
+  ctx.mode_extension = header.mode_extension;
+  if (!ctx.stream_line_logged) {
+    log_line(ctx.log, "%d %dk %s\r\n", ctx.sample_rate, header.bitrate, mode_names[header.mode]);
+    ctx.stream_line_logged = true;
+    // A measured free-format rate may be rounded up: no estimate, which must only err high.
+    choose_wav_layout(ctx, header.bitrate_index == kFreeFormat ? 0 : header.bitrate);
   }
-  if (mode == kModeSingleChannel) {
+  choose_alloc_table(ctx, header.bitrate, header.mode);
+  if (header.mode == kModeSingleChannel) {
     ctx.channel_count = 1;
   } else {
     ctx.two_channel_seen = true;
     ctx.channel_count = 2;
   }
 
-  switch (decode_frame_body(ctx, mode, ctx.mode_extension)) {
+  const uint8_t* frame = ctx.input_buffer + ctx.cursor;
+  set_bit_limit(ctx.input_buffer + ctx.data_end);
+  restart_bits(frame + kHeaderBytes + (header.crc ? 2 : 0));  // the CRC word is not verified
+  switch (decode_frame_body(ctx, header.mode, ctx.mode_extension)) {
     case FrameResult::Written:
-      break;
+      ctx.frame_count += 1;
+      return FrameStep::Written;
     case FrameResult::CutShort:
-      // The input ended inside this frame: it is not written and not counted.
-      ctx.frame_count -= 1;
-      ctx.cursor = ctx.data_end;
-      final_progress_report(ctx);
-      *result = finish_stream(ctx);
-      return false;
+      return FrameStep::NotWritten;
     case FrameResult::WriteFailed:
-      *result = abandon_after_write_failure(ctx);
-      return false;
+      return FrameStep::WriteFailed;
     case FrameResult::WavFull:
-      ctx.frame_count -= 1;
-      *result = abandon_at_wav_limit(ctx);
-      return false;
+      break;
   }
-  ctx.cursor = static_cast<int>(bit_position() - ctx.input_buffer);
-  ctx.sync = SyncState::Seeking;
-  return true;
+  return FrameStep::WavFull;
+}
+
+int finish_at_end_of_input(DecoderContext& ctx) {
+  final_progress_report(ctx);
+  return ctx.frame_count == 0 ? finish_without_frames(ctx) : finish_stream(ctx);
+}
+
+// Finds and decodes every frame of the input: by search, and from each frame
+// on at the place its length gives.
+int convert_frames(DecoderContext& ctx) {
+  FrameHeader header;
+  while (search_frame(ctx, header)) {
+    FrameStep step;
+    for (;;) {
+      step = decode_frame(ctx, header);
+      if (step != FrameStep::Written && step != FrameStep::NotWritten) break;
+      if (stop_requested()) return finish_interrupted(ctx);
+      // Ancillary data, padding and whatever the body left unread lie before
+      // the next frame; they are passed over whole.
+      const FrameHeader last = header;
+      ctx.cursor += last.length;
+      const FollowingFrame next = frame_at_cursor(ctx, last, header);
+      if (next == FollowingFrame::Search) break;
+      if (next == FollowingFrame::CutShort) {
+        // Not decoded: its header changes none of the stream's fields.
+        final_progress_report(ctx);
+        return finish_stream(ctx);
+      }
+    }
+    switch (step) {
+      case FrameStep::Written:
+      case FrameStep::NotWritten:
+        break;  // the search goes on where the last frame ends
+      case FrameStep::RateChanged:
+        final_progress_report(ctx);
+        return finish_at_rate_change(ctx, header.sample_rate);
+      case FrameStep::TwoChannelsFromHere:
+        if (decode_again_with_two_channels(ctx) != 0) return -1;
+        break;
+      case FrameStep::WriteFailed:
+        return abandon_after_write_failure(ctx);
+      case FrameStep::WavFull:
+        return abandon_at_wav_limit(ctx);
+    }
+  }
+  return finish_at_end_of_input(ctx);
 }
 
 }  // namespace
@@ -172,7 +394,12 @@ void choose_alloc_table(DecoderContext& ctx, int32_t bitrate_kbps, int mode) {
   int channels = mode == kModeSingleChannel ? 1 : 2;
   int32_t per_channel = bitrate_kbps / channels;
   const AllocTable* table;
-  if (per_channel > 48) {
+  if (ctx.sample_rate < 32000) {
+    // The half rates have one table for every bit rate.
+    table = &alloc_half_rate;
+    ctx.table_id = 4;
+    ctx.sblimit = 30;
+  } else if (per_channel > 48) {
     table = &alloc_high;
     if (ctx.sample_rate == 48000 || per_channel <= 80) {
       ctx.table_id = 0;
@@ -192,26 +419,21 @@ void choose_alloc_table(DecoderContext& ctx, int32_t bitrate_kbps, int mode) {
     }
   }
   ctx.nbal = table->nbal;
-  memcpy(ctx.levels, table->levels, sizeof(ctx.levels[0]) * static_cast<size_t>(ctx.sblimit));
+  ctx.levels = table->levels;
 }
 
 int decode_stream(LogPane log, FileHandle output, FileHandle input, ProgressBar bar) {
-  DecoderContext ctx;
+  DecoderContext ctx{};
   ctx.log = log;
   ctx.bar = bar;
   ctx.input = input;
   ctx.output = output;
-  ctx.read_failed = false;
-  ctx.read_error = 0;
 
   uint32_t got = 0;
   if (!file_read(input, ctx.input_buffer, kInputBufferSize, &got) || got == 0) {
     log_line(log, "ERROR %d reading input\r\n", last_error());
     return -1;
   }
-  ctx.bytes_read = 0;
-  ctx.progress_threshold = 0;
-  ctx.progress_shift = 0;
   if (bar != nullptr) {
     ctx.file_size = file_size(input);
     if (ctx.file_size < 0) ctx.file_size = 0;
@@ -221,40 +443,9 @@ int decode_stream(LogPane log, FileHandle output, FileHandle input, ProgressBar 
   }
   reserve_wav_header(ctx);
 
-  ctx.cursor = 0;
+  start_pass(ctx, false);
   ctx.data_end = static_cast<int>(got);
-  ctx.frame_count = 0;
-  ctx.bytes_written = 0;
-  ctx.write_error = 0;
-  ctx.sync = SyncState::Seeking;
-  ctx.table_id = -1;
-  ctx.sblimit = 0;
-  ctx.sample_rate = 0;
-  ctx.last_valid_sample_rate = 0;
-  ctx.mode_extension = 0;
-  ctx.channel_count = 1;
-  ctx.two_channel_seen = false;
-  reset_synthesis(ctx);
   build_cos_matrix(ctx);
   ctx.start_tick = tick_count();
-
-  for (;;) {
-    uint8_t b = ctx.input_buffer[ctx.cursor];
-    if (ctx.sync == SyncState::Seeking) {
-      if (b == 0xFF) ctx.sync = SyncState::SawFF;
-      ctx.cursor += 1;
-    } else if ((b & 0xFE) == 0xFC) {
-      int result = 0;
-      if (!decode_frame(ctx, &result)) return result;
-      if (stop_requested()) return finish_interrupted(ctx);
-    } else {
-      // FF FF FC: the second FF ends the attempt and is not a new first byte.
-      ctx.sync = SyncState::Seeking;
-      ctx.cursor += 1;
-    }
-    refill_input(ctx);
-    if (ctx.cursor >= ctx.data_end) break;
-  }
-  final_progress_report(ctx);
-  return finish_stream(ctx);
+  return convert_frames(ctx);
 }

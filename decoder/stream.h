@@ -14,13 +14,12 @@ int decode_stream(LogPane log, FileHandle output, FileHandle input, ProgressBar 
 // The joint-stereo bound for each mode extension.
 extern const int32_t BoundTable[4];
 
-// Exposed for tests: the Layer II table the first frame selects.
+// The Layer II table of a frame with this bit rate and mode at ctx.sample_rate.
 void choose_alloc_table(DecoderContext& ctx, int32_t bitrate_kbps, int mode);
 
-// Frames are never longer than this: 384 kbit/s at 32 kHz, padded.
-constexpr int kLongestFrame = 1729;
-// The most a frame body can ask of the bit reader, even when a false sync
-// hands it nonsense allocations (30 subbands x 2 channels of 16-bit codes).
+// The most a frame body can ask of the bit reader, even when damage hands it
+// nonsense allocations (30 subbands x 2 channels of 16-bit codes); buffered
+// ahead of every frame while input remains.
 constexpr int kLongestFrameRead = 4608;
 // Below this many valid bytes ahead of the cursor the buffer is topped up.
 constexpr int kRefillMargin = 800;

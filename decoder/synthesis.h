@@ -6,7 +6,7 @@
 #include "decoder/decoder_context.h"
 
 // Aligned for the vector kernels.
-alignas(32) extern const double SynthesisWindow[kWindowLength];
+alignas(64) extern const double SynthesisWindow[kWindowLength];
 // 3.14159265358979 / 64 as a double: not the double nearest to pi/64.
 constexpr double pi_over_64 = 0.04908738521234047;
 
@@ -24,20 +24,34 @@ void advance_v_offset(DecoderContext& ctx);
 void synthesize_channel(DecoderContext& ctx, double* ring, const double* samples, int16_t* pcm);
 
 int16_t to_pcm16(double sample);
+// floor(scaled), clipped to 16 bits: to_pcm16 of s is this of s * 32768 + 0.5.
+int16_t pcm16_from_scaled(double scaled);
 
-// Ways to compute the same synthesis; every one writes the same bytes. Direct
-// is the sums as written, the yardstick the others are tested against; Scalar
-// uses the matrix's symmetries without vector instructions; Sse2 and Avx2 add
-// vector lanes that carry independent rows or outputs.
-enum class SynthesisPath { Direct, Scalar, Sse2, Avx2 };
+// One slot's synthesis, computed one way. The sample of subband k is at
+// samples[k * stride]; subbands from `subbands` on are zero in every channel
+// given. mono writes 32 values (each twice in a row when `twice`); stereo
+// writes both channels' 32 values interleaved, left first.
+struct SynthesisKernel {
+  void (*mono)(const DecoderContext& ctx, double* ring, const double* samples, int stride, int subbands, bool twice,
+               int16_t* pcm);
+  void (*stereo)(const DecoderContext& ctx, double* left_ring, double* right_ring, const double* left,
+                 const double* right, int stride, int subbands, int16_t* pcm);
+};
+
+// The ways this build can compute the synthesis; every one writes the same
+// bytes as the plain sums. Scalar is the kernel one double wide; the others
+// are the same kernel over vector lanes.
+enum class SynthesisPath { Scalar, Sse2, Avx2, Avx512, Neon };
+constexpr SynthesisPath kSynthesisPaths[] = {SynthesisPath::Scalar, SynthesisPath::Sse2, SynthesisPath::Avx2,
+                                            SynthesisPath::Avx512, SynthesisPath::Neon};
+const char* synthesis_path_name(SynthesisPath path);  // "scalar", "sse2", "avx2", "avx512", "neon"
+// Built into this program and run by this processor.
 bool synthesis_path_available(SynthesisPath path);
-// Process-wide, like the bit reader. Starts as the fastest path this processor
-// runs; an unavailable path is refused and the current one kept.
-void use_synthesis_path(SynthesisPath path);
+// The kernel of an available path.
+const SynthesisKernel& synthesis_kernel(SynthesisPath path);
+// Chosen once, when the program starts: the fastest available path, unless
+// the test switch SONDRIK_SYNTHESIS_PATH names another available one.
 SynthesisPath synthesis_path_in_use();
-
-void store_mono_slot(DecoderContext& ctx, const int16_t* pcm);
-void store_stereo_slot(DecoderContext& ctx, const int16_t* left, const int16_t* right);
 
 // Synthesizes the three slots of the granule in granule_samples into pcm_out.
 void synthesize_granule(DecoderContext& ctx);

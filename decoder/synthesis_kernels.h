@@ -1,10 +1,19 @@
-// The vector kernels of the synthesis, one translation unit per instruction
-// set, and what they share with the scalar code.
+// The synthesis kernel, written once over a lane width. Each instruction set's
+// unit defines a Lanes type (its vector, width and conversion to 16 bits) and
+// instantiates SynthesisKernelFor<Lanes>. Lanes carry independent rows or
+// outputs, so every value gets the same multiplications and additions in the
+// same order as the plain sums, whatever the width.
+//
+// Everything here has internal linkage: each unit gets its own copy compiled
+// for its own instruction set, and none can stand in for another's.
 #pragma once
 
 #include <cstdint>
 
 #include "decoder/decoder_context.h"
+#include "decoder/synthesis.h"
+
+namespace {
 
 // With the symmetries, 32 rows are computed: rows 0..15 and 33..48, in that
 // order in each matrix column. Row 16 is zero, rows 17..32 are rows 15..0
@@ -13,16 +22,174 @@ constexpr int kComputedRowsSymmetric = 32;
 
 // Start of the i-th run of 32 ring entries that the window reads (i = 0..15):
 // the standard's U vector takes the first half of every other block of 64 and
-// the second half of the blocks between them. Static, so that the AVX2 unit's
-// copy can never stand in for the one other units call.
-static inline int window_run_start(int v_offset, int i) {
-  return (v_offset + 64 * i + 32 * (i & 1)) & (kRingLength - 1);
-}
+// the second half of the blocks between them.
+inline int window_run_start(int v_offset, int i) { return (v_offset + 64 * i + 32 * (i & 1)) & (kRingLength - 1); }
 
-// Matrixing: the 64 new ring entries at `block` from one slot's samples, the
-// sample of subband k at samples[k * stride], summing subbands 0 .. subbands - 1.
-// Windowing: the 32 PCM values of the ring as it stands at `v_offset`.
-void matrix_sse2(const DecoderContext& ctx, const double* samples, int stride, int subbands, double* block);
-void window_sse2(const double* ring, int v_offset, int16_t* pcm);
-void matrix_avx2(const DecoderContext& ctx, const double* samples, int stride, int subbands, double* block);
-void window_avx2(const double* ring, int v_offset, int16_t* pcm);
+// Lanes must provide:
+//   Vec, kWidth, kAccumulators (vector sums kept in registers at once);
+//   zero, set1, load (aligned to the vector), loadu, storeu, add, sub, mul,
+//   reversed (lanes in the opposite order);
+//   store_pcm(scaled, out): kWidth values of floor(scaled), clipped, to out;
+//   store_pcm_pairs(left, right, out): the same for two channels, interleaved.
+template <class L>
+struct SynthesisKernelFor {
+  using Vec = typename L::Vec;
+  static constexpr int W = L::kWidth;
+
+  // Rows (or outputs) per pass for C channels: as many as fit the registers.
+  template <int C>
+  static constexpr int per_pass() {
+    return L::kAccumulators / C * W >= 32 ? 32 : L::kAccumulators / C * W;
+  }
+
+  // Rows first .. first + R - 1 of the laid-out columns into sums[c] for each
+  // channel. Every sum starts at +0.0, as the plain sums do, so the ring gets
+  // the same bits (a sum that starts at +0.0 is never -0.0).
+  template <int C, int R>
+  static void matrix_pass(const DecoderContext& ctx, const double* const* samples, int stride, int subbands,
+                          int first, double* const* sums) {
+    constexpr int V = R / W;
+    Vec acc[C][V];
+#pragma GCC unroll 16
+    for (int c = 0; c < C; ++c) {
+#pragma GCC unroll 16
+      for (int q = 0; q < V; ++q) acc[c][q] = L::zero();
+    }
+    for (int k = 0; k < subbands; ++k) {
+      const double* column = ctx.matrix_columns[k] + first;
+      Vec s[C];
+#pragma GCC unroll 2
+      for (int c = 0; c < C; ++c) s[c] = L::set1(samples[c][k * stride]);
+#pragma GCC unroll 16
+      for (int q = 0; q < V; ++q) {
+        // One load of the column serves both channels.
+        const Vec n = L::load(column + W * q);
+#pragma GCC unroll 2
+        for (int c = 0; c < C; ++c) acc[c][q] = L::add(acc[c][q], L::mul(n, s[c]));
+      }
+    }
+#pragma GCC unroll 2
+    for (int c = 0; c < C; ++c) {
+#pragma GCC unroll 16
+      for (int q = 0; q < V; ++q) L::storeu(sums[c] + W * q, acc[c][q]);
+    }
+  }
+
+  // The 64 new ring entries at block, from the 32 computed rows in sums.
+  static void unfold(const double* sums, double* block) {
+    const Vec zero = L::zero();
+#pragma GCC unroll 16
+    for (int q = 0; q < 16 / W; ++q) {
+      const Vec low_rows = L::load(sums + W * q);        // rows Wq ..
+      const Vec high_rows = L::load(sums + 16 + W * q);  // rows 33 + Wq ..
+      L::storeu(block + W * q, low_rows);
+      // Rows 32 - i are rows i negated; 0.0 - x keeps a zero sum +0.0 as computed.
+      L::storeu(block + 33 - W * q - W, L::reversed(L::sub(zero, low_rows)));
+      L::storeu(block + 33 + W * q, high_rows);
+      // Rows 48 + j copy rows 48 - j; the last vector rewrites row 48 itself.
+      L::storeu(block + 64 - W * q - W, L::reversed(high_rows));
+    }
+    block[16] = 0.0;
+  }
+
+  // Matrixing: the 64 new entries at blocks[c] from the channel's samples, the
+  // sample of subband k at samples[c][k * stride], summing subbands below
+  // `subbands` (all above are zero in every channel).
+  template <int C>
+  static void matrix(const DecoderContext& ctx, const double* const* samples, int stride, int subbands,
+                     double* const* blocks) {
+    constexpr int R = per_pass<C>();
+    if (ctx.computed_rows == kMatrixRows) {
+      for (int first = 0; first < kMatrixRows; first += R) {
+        double* sums[C];
+        for (int c = 0; c < C; ++c) sums[c] = blocks[c] + first;
+        matrix_pass<C, R>(ctx, samples, stride, subbands, first, sums);
+      }
+      return;
+    }
+    alignas(64) double computed[C][kComputedRowsSymmetric];
+    for (int first = 0; first < kComputedRowsSymmetric; first += R) {
+      double* sums[C];
+      for (int c = 0; c < C; ++c) sums[c] = computed[c] + first;
+      matrix_pass<C, R>(ctx, samples, stride, subbands, first, sums);
+    }
+    for (int c = 0; c < C; ++c) unfold(computed[c], blocks[c]);
+  }
+
+  // s * 32768 + 0.5, the value whose floor, clipped, is the PCM value.
+  static Vec scaled(Vec sum) { return L::add(L::mul(sum, L::set1(32768.0)), L::set1(0.5)); }
+
+  // Windowing and output: the 32 PCM values of each channel's ring at
+  // v_offset. C = 2 interleaves the channels; C = 1 with `twice` writes each
+  // value two times in a row.
+  //
+  // Each output's sum starts from its first product, not from 0.0 plus it.
+  // The two differ only when that product is -0.0: then 0.0 + p is +0.0. As
+  // long as the partial sums are zeros they may differ in sign only, and the
+  // first non-zero term makes both equal to it (x + +-0 = x for x != 0, and
+  // +-0 + y = y); from there on they are the same. If every term is a zero the
+  // sum is +-0.0, and floor(+-0 * 32768 + 0.5) = 0 either way. So the PCM
+  // value is the same bit for bit.
+  template <int C>
+  static void window(const double* const* rings, int v_offset, bool twice, int16_t* pcm) {
+    constexpr int N = per_pass<C>();
+    constexpr int V = N / W;
+    for (int base = 0; base < 32; base += N) {
+      Vec acc[C][V];
+#pragma GCC unroll 16
+      for (int i = 0; i < 16; ++i) {
+        const int run = window_run_start(v_offset, i) + base;
+        const double* d = SynthesisWindow + 32 * i + base;
+#pragma GCC unroll 16
+        for (int q = 0; q < V; ++q) {
+          const Vec dv = L::load(d + W * q);  // loaded once for both channels
+#pragma GCC unroll 2
+          for (int c = 0; c < C; ++c) {
+            const Vec product = L::mul(dv, L::loadu(rings[c] + run + W * q));
+            acc[c][q] = i == 0 ? product : L::add(acc[c][q], product);
+          }
+        }
+      }
+#pragma GCC unroll 16
+      for (int q = 0; q < V; ++q) {
+        const int at = base + W * q;
+        if (C == 2) {
+          L::store_pcm_pairs(scaled(acc[0][q]), scaled(acc[C - 1][q]), pcm + 2 * at);
+        } else if (twice) {
+          const Vec s = scaled(acc[0][q]);
+          L::store_pcm_pairs(s, s, pcm + 2 * at);
+        } else {
+          L::store_pcm(scaled(acc[0][q]), pcm + at);
+        }
+      }
+    }
+  }
+
+  static void mono(const DecoderContext& ctx, double* ring, const double* samples, int stride, int subbands,
+                   bool twice, int16_t* pcm) {
+    double* const blocks[1] = {ring + ctx.v_offset};
+    const double* const rings[1] = {ring};
+    matrix<1>(ctx, &samples, stride, subbands, blocks);
+    window<1>(rings, ctx.v_offset, twice, pcm);
+  }
+
+  static void stereo(const DecoderContext& ctx, double* left_ring, double* right_ring, const double* left,
+                     const double* right, int stride, int subbands, int16_t* pcm) {
+    const double* const samples[2] = {left, right};
+    double* const blocks[2] = {left_ring + ctx.v_offset, right_ring + ctx.v_offset};
+    const double* const rings[2] = {left_ring, right_ring};
+    // Both channels share each column load only if all their rows fit the
+    // registers at once; otherwise each pass would broadcast the samples again.
+    if (per_pass<2>() == 32) {
+      matrix<2>(ctx, samples, stride, subbands, blocks);
+    } else {
+      matrix<1>(ctx, samples, stride, subbands, blocks);
+      matrix<1>(ctx, samples + 1, stride, subbands, blocks + 1);
+    }
+    window<2>(rings, ctx.v_offset, false, pcm);
+  }
+
+  static constexpr SynthesisKernel kernel = {mono, stereo};
+};
+
+}  // namespace

@@ -3,7 +3,7 @@
 // Synthesis window D[0..511] of ISO/IEC 11172-3, Table 3-B.3, with the nine
 // decimals printed there. Every entry is a multiple of 1/65536; where the tenth
 // decimal is exactly 5 the printed value is cut, not rounded (D[196]).
-alignas(32) const double SynthesisWindow[kWindowLength] = {
+alignas(64) const double SynthesisWindow[kWindowLength] = {
     0.000000000, -0.000015259, -0.000015259, -0.000015259, -0.000015259, -0.000015259, -0.000015259, -0.000030518,
     -0.000030518, -0.000030518, -0.000030518, -0.000045776, -0.000045776, -0.000061035, -0.000061035, -0.000076294,
     -0.000076294, -0.000091553, -0.000106812, -0.000106812, -0.000122070, -0.000137329, -0.000152588, -0.000167847,

@@ -51,12 +51,9 @@ void encode_format_chunk(uint16_t channels, uint32_t sample_rate, uint8_t out[24
 
 int header_channels(const DecoderContext& ctx) { return ctx.two_channel_seen ? 2 : 1; }
 
-// A header never declares 0 Hz: a reserved rate field falls back to the last
-// real rate of the stream, or 44100 when there was none.
+// The rate of the frames written, or 44100 without any.
 uint32_t header_sample_rate(const DecoderContext& ctx) {
-  if (ctx.sample_rate != 0) return static_cast<uint32_t>(ctx.sample_rate);
-  if (ctx.last_valid_sample_rate != 0) return static_cast<uint32_t>(ctx.last_valid_sample_rate);
-  return 44100;
+  return ctx.sample_rate != 0 ? static_cast<uint32_t>(ctx.sample_rate) : 44100;
 }
 
 int header_size(const DecoderContext& ctx) {
@@ -325,5 +322,19 @@ int finish_interrupted(DecoderContext& ctx) {
   char frames[24];
   log_line(ctx.log, "ERR: interrupted after %s frames; %s holds the part before\r\n", format_count(ctx.frame_count, frames),
            output_name_for_messages != nullptr ? output_name_for_messages : "the WAV file");
+  return -1;
+}
+
+int finish_without_frames(DecoderContext& ctx) {
+  if (finish_stream(ctx) != 0) return -1;
+  log_line(ctx.log, "ERR: no MPEG audio frames found\r\n");
+  return -1;
+}
+
+int finish_at_rate_change(DecoderContext& ctx, int32_t next_rate) {
+  if (finish_stream(ctx) != 0) return -1;
+  char frame[24];
+  log_line(ctx.log, "ERR: sample rate changes from %d to %d Hz at frame %s; the rest is not converted\r\n",
+           ctx.sample_rate, next_rate, format_count(ctx.frame_count + 1, frame));
   return -1;
 }

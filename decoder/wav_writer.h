@@ -45,7 +45,7 @@ struct Rf64Fields {
 void encode_rf64_header(const Rf64Fields& fields, uint8_t out[kRf64HeaderSize]);
 
 // The output file's size the first frame implies, or -1 when it can't be
-// told (a source of unknown size, a free-format or reserved-rate frame):
+// told (a source of unknown size, a free-format frame):
 // the whole input taken as frames of the first frame's length without its
 // padding byte, plus one, each of kMostFramePcmBytes. It errs high only: by
 // the padding (under 0.3% from 128 kbit/s up, 1% at the shortest frames), by
@@ -69,6 +69,12 @@ int64_t pcm_bytes_produced(const DecoderContext& ctx);
 // End of input: the batch, the header from the file's real size, then the
 // closing lines. Returns 0, or -1 when a write fails or a read had failed.
 int finish_stream(DecoderContext& ctx);
+// The input ended without a single frame: the closing lines of an empty
+// file, then says so; returns -1.
+int finish_without_frames(DecoderContext& ctx);
+// A frame of another sampling frequency follows: closes the file with the
+// frames written, says where the rate changes, returns -1.
+int finish_at_rate_change(DecoderContext& ctx, int32_t next_rate);
 // A PCM write failed: says so, leaves a header that matches what the file
 // holds, returns -1.
 int abandon_after_write_failure(DecoderContext& ctx);

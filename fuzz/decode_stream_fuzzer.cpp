@@ -83,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint32_t rate = le32(h + 24);
     check(memcmp(h, "RIFF", 4) == 0 && le32(h + 4) == data_size + 36);
     check(channels == 1 || channels == 2);
-    check(rate == 32000 || rate == 44100 || rate == 48000);
+    check(rate == 32000 || rate == 44100 || rate == 48000 || rate == 16000 || rate == 22050 || rate == 24000);
     check(data_size % (2 * channels) == 0 && data_size <= output.size - 44);
     if (result == 0) check(data_size == output.size - 44);
   }

@@ -37,7 +37,10 @@ bool file_read(FileHandle file, void* buffer, uint32_t wanted, uint32_t* got);
 // Writes all `count` bytes or fails; *written tells how many made it.
 bool file_write(FileHandle file, const void* buffer, uint32_t count, uint32_t* written);
 bool file_seek(FileHandle file, int64_t position);
-// False for a pipe, a terminal or a socket: what is written there stays written.
+// True when the file can be written at any offset from its start, as a WAV
+// header written last needs. False for a pipe, a terminal or a socket, and
+// for a file opened to append or already past its start (standard output
+// redirected after other output): there, what is written stays where it went.
 bool file_can_seek(FileHandle file);
 // The file's size in bytes, or -1 when it can't be had.
 int64_t file_size(FileHandle file);

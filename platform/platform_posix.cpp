@@ -104,7 +104,10 @@ bool file_seek(FileHandle file, int64_t position) {
   return lseek(as_fd(file), static_cast<off_t>(position), SEEK_SET) >= 0;
 }
 
-bool file_can_seek(FileHandle file) { return lseek(as_fd(file), 0, SEEK_CUR) >= 0; }
+bool file_can_seek(FileHandle file) {
+  const int flags = fcntl(as_fd(file), F_GETFL);
+  return flags >= 0 && (flags & O_APPEND) == 0 && lseek(as_fd(file), 0, SEEK_CUR) == 0;
+}
 
 int64_t file_size(FileHandle file) {
   struct stat info;

@@ -88,7 +88,11 @@ bool file_seek(FileHandle file, int64_t position) {
 }
 
 // The same test as file_seek's: only a disk file moves.
-bool file_can_seek(FileHandle file) { return GetFileType(as_handle(file)) == FILE_TYPE_DISK; }
+bool file_can_seek(FileHandle file) {
+  if (GetFileType(as_handle(file)) != FILE_TYPE_DISK) return false;
+  LONG high = 0;
+  return SetFilePointer(as_handle(file), 0, &high, FILE_CURRENT) == 0 && high == 0;
+}
 
 int64_t file_size(FileHandle file) {
   DWORD high = 0;

@@ -1,6 +1,9 @@
 // The bit reader: most significant bit first, straight out of the buffer.
 #include <gtest/gtest.h>
 
+#include <random>
+#include <vector>
+
 #include "decoder/bit_reader.h"
 
 namespace {
@@ -55,6 +58,64 @@ TEST(BitReader, PastTheLimitItReadsZerosAndNeverMovesBeyondIt) {
   EXPECT_EQ(bit_position(), bytes + 1);
   restart_bits(bytes);
   EXPECT_FALSE(bits_ran_out());
+}
+
+}  // namespace
+
+namespace {
+
+// Random widths over random bytes, starting at every bit offset of a byte.
+TEST(BitReader, AWideReaderDeliversExactlyWhatReadBitsWould) {
+  std::mt19937 random(7);
+  std::vector<uint8_t> bytes(600);
+  for (uint8_t& b : bytes) b = static_cast<uint8_t>(random());
+  set_bit_limit(bytes.data() + bytes.size());
+  for (int offset = 0; offset < 8; ++offset) {
+    SCOPED_TRACE(offset);
+    std::vector<int> widths;
+    for (int i = 0; i < 200; ++i) widths.push_back(1 + static_cast<int>(random() % 16));
+
+    restart_bits(bytes.data());
+    if (offset > 0) read_bits(offset);
+    std::vector<uint32_t> expected;
+    for (int width : widths) expected.push_back(read_bits(width));
+    const uint8_t* expected_end = bit_position();
+    const uint32_t expected_next = read_bits(11);
+
+    restart_bits(bytes.data());
+    if (offset > 0) read_bits(offset);
+    ASSERT_TRUE(wide_read_fits(16 * 200));
+    WideBitReader in;
+    std::vector<uint32_t> got;
+    for (size_t i = 0; i < widths.size();) {
+      if (i % 5 == 0 && i + 3 <= widths.size()) {
+        // Three fields after one refill, as plain sample codes are read.
+        in.need(48);
+        for (int k = 0; k < 3; ++k) got.push_back(in.take_ready(widths[i++]));
+      } else {
+        got.push_back(in.take(widths[i++]));
+      }
+    }
+    in.finish();
+    EXPECT_EQ(got, expected);
+    EXPECT_EQ(bit_position(), expected_end);
+    // The cache handed back goes on where the window stopped.
+    EXPECT_EQ(read_bits(11), expected_next);
+    EXPECT_FALSE(bits_ran_out());
+  }
+}
+
+TEST(BitReader, WideReadsFitOnlyWithTheirMarginBeforeTheLimit) {
+  uint8_t bytes[64] = {};
+  set_bit_limit(bytes + 40);
+  restart_bits(bytes);
+  const int room = 8 * (40 - kWideReadMargin);
+  EXPECT_TRUE(wide_read_fits(room));
+  EXPECT_FALSE(wide_read_fits(room + 1));
+  // Bits still in the cache need no bytes: 5 of them after a 3-bit read.
+  read_bits(3);
+  EXPECT_TRUE(wide_read_fits(room - 8 + 5));
+  EXPECT_FALSE(wide_read_fits(room - 8 + 6));
 }
 
 }  // namespace

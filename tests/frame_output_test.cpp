@@ -11,20 +11,22 @@ constexpr int kBitrate64 = 4;
 constexpr int kBitrate192 = 10;
 constexpr int kRate48000 = 1;
 
-// 48 kHz frames whose subband 0 carries a 3-level code word (scale factor
+// Whole 48 kHz frames (192 and 576 bytes) whose subband 0 carries a 3-level code word (scale factor
 // 1.0) in every granule, two different words in a two-channel frame.
 void put_mono_frame(BitWriter& out, uint32_t word) {
+  const size_t start = out.bit_count();
   put_frame_header(out, kBitrate64, kRate48000, kSingleChannel);
   out.put(1, 4).zeros(88 - 4).put(2, 2).put(3, 6);
   for (int granule = 0; granule < 12; ++granule) out.put(word, 5);
-  out.align();
+  out.fill_to(start, 192);
 }
 
 void put_stereo_frame(BitWriter& out, uint32_t left_word, uint32_t right_word) {
+  const size_t start = out.bit_count();
   put_frame_header(out, kBitrate192, kRate48000, kStereo);
   out.put(1, 4).put(1, 4).zeros(176 - 8).put(2, 2).put(2, 2).put(3, 6).put(3, 6);
   for (int granule = 0; granule < 12; ++granule) out.put(left_word, 5).put(right_word, 5);
-  out.align();
+  out.fill_to(start, 576);
 }
 
 TEST(FrameOutput, MonoStreamWritesEachValueOnce) {

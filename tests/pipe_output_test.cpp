@@ -90,6 +90,36 @@ TEST(PipeOutput, SoxAndFfmpegReadEverySampleToTheEnd) {
   }
 }
 
+TEST(PipeOutput, AFileThatCantTakeAHeaderAtItsStartGetsTheStreamBehindWhatItHeld) {
+  // Standard output redirected with >>, or after other output: the WAV
+  // stream follows what is there and nothing before it is written over.
+  const char* name = kStreams[2];
+  Converted file;
+  convert_to_file(test_data(name), &file);
+  const std::vector<uint8_t> before = {'h', 'e', 'l', 'l', 'o', '\n'};
+  for (const bool append : {true, false}) {
+    SCOPED_TRACE(append ? "appending" : "after other output");
+    ScratchDir dir;
+    write_file(dir.file("out.wav"), before);
+    int out = open(dir.file("out.wav").c_str(), append ? O_WRONLY | O_APPEND : O_WRONLY);
+    ASSERT_GE(out, 0);
+    if (!append) {
+      ASSERT_EQ(lseek(out, 0, SEEK_END), 6);
+    }
+    int in = open(test_data(name).c_str(), O_RDONLY);
+    CapturedLog log;
+    EXPECT_EQ(decode_stream(&log.pane, out, in, nullptr), 0);
+    close(in);
+    close(out);
+    const std::vector<uint8_t> got = read_file(dir.file("out.wav"));
+    ASSERT_GT(got.size(), 6u + 44u);
+    EXPECT_EQ(std::vector<uint8_t>(got.begin(), got.begin() + 6), before);
+    const std::vector<uint8_t> wav(got.begin() + 6, got.end());
+    EXPECT_EQ(parse_wav_header(wav).data_size, 0xFFFFFFFFu);
+    EXPECT_EQ(pcm_of(wav), pcm_of(file.wav));
+  }
+}
+
 std::string stream_in(const ScratchDir& dir, const std::vector<uint8_t>& mp2) {
   write_file(dir.file("in.mp2"), mp2);
   return dir.file("in.mp2");

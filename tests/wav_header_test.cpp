@@ -6,9 +6,9 @@
 
 namespace {
 
-WavHeaderFields convert_and_read_header(const Bytes& stream, std::string* statistics = nullptr) {
+WavHeaderFields convert_and_read_header(const Bytes& stream, std::string* statistics = nullptr, int result = 0) {
   const Conversion c = convert_bytes(stream);
-  EXPECT_EQ(c.result, 0);
+  EXPECT_EQ(c.result, result);
   const WavHeaderFields h = parse_wav_header(c.wav);
   EXPECT_TRUE(h.canonical);
   EXPECT_EQ(h.data_size + 44, c.wav.size());
@@ -46,13 +46,21 @@ TEST(WavHeader, OneTwoChannelFrameMakesTheWholeFileStereo) {
   EXPECT_EQ(h.data_size, 5u * 4608u);
 }
 
-TEST(WavHeader, NeverDeclaresZeroHertz) {
-  // The reserved sampling-frequency index reads as 0 Hz: the header keeps the
-  // stream's last real rate, or 44100 when there never was one.
+TEST(WavHeader, DeclaresTheRateOfTheFramesWrittenOr44100WithoutAny) {
+  // A header with the reserved sampling-frequency index is no frame, so it
+  // can't change the rate, cut off at the end or not.
   Bytes reserved = silent_frame(rate_byte(4, 3), 3, 11);
-  EXPECT_EQ(convert_and_read_header(mono_frame_48k() + reserved).sample_rate, 48000u);
-  EXPECT_EQ(convert_and_read_header(reserved).sample_rate, 44100u);
-  EXPECT_EQ(convert_and_read_header(Bytes(100, 0)).sample_rate, 44100u);
+  std::string statistics;
+  EXPECT_EQ(convert_and_read_header(repeat(mono_frame_48k(), 2) + reserved, &statistics).sample_rate, 48000u);
+  EXPECT_EQ(statistics, "2 frames est 4608,  4608 written 4608 datasize\r\n");
+  // A stereo frame cut short after mono ones leaves one channel.
+  const Bytes stereo_44k = silent_frame(rate_byte(8, 0), 0, 0);
+  const Bytes cut_stereo(stereo_44k.begin(), stereo_44k.begin() + 100);
+  WavHeaderFields h = convert_and_read_header(repeat(silent_frame(rate_byte(4, 0), 3, 0), 2) + cut_stereo);
+  EXPECT_EQ(h.sample_rate, 44100u);
+  EXPECT_EQ(h.channels, 1u);
+  EXPECT_EQ(convert_and_read_header(reserved, nullptr, -1).sample_rate, 44100u);
+  EXPECT_EQ(convert_and_read_header(Bytes(100, 0), nullptr, -1).sample_rate, 44100u);
 }
 
 }  // namespace

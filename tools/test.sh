@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs every test: the Linux build, the same tests under AddressSanitizer and
-# UndefinedBehaviorSanitizer, the suites that drive the programs for real, and
-# the Windows program under Wine, and a minute of each fuzzer.
-# Ends with one line: "tests: N passed, N failed".
+# UndefinedBehaviorSanitizer, the suites that drive the programs for real, the
+# aarch64 build under qemu, the Windows program under Wine, and a minute of
+# each fuzzer. Ends with one line: "tests: N passed, N failed"; skipped tests
+# (a path this processor lacks) are counted in neither, on a line of their own.
 set -uo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
@@ -10,14 +11,18 @@ bash tools/install-deps.sh test || exit 1
 
 passed=0
 failed=0
+skipped=0
 count_ctest() {  # adds a ctest run's totals from its summary line
-  local log=$1 line total bad
+  local log=$1 line total bad skip
   line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -1)
   if [ -z "$line" ]; then failed=$((failed + 1)); return; fi
   bad=$(sed -E 's/.* ([0-9]+) tests? failed out of.*/\1/' <<<"$line")
   total=$(sed -E 's/.*out of ([0-9]+).*/\1/' <<<"$line")
-  passed=$((passed + total - bad))
+  # ctest counts a skipped test as passed; it lists it as not run.
+  skip=$(grep -c -E '^\s+[0-9]+ - .*\(Skipped\)$' "$log")
+  passed=$((passed + total - bad - skip))
   failed=$((failed + bad))
+  skipped=$((skipped + skip))
 }
 run_ctest() {  # name, build dir, extra configure flags...
   local name=$1 dir=$2; shift 2
@@ -54,7 +59,31 @@ run_wine_suite() {
   failed=$((failed + $(cut -d' ' -f3 <<<"$line")))
 }
 
+# The aarch64 build, cross-compiled and run under qemu on each of its synthesis
+# paths; its WAV files are compared with the recorded hashes and with the
+# x86-64 build's, so it runs after the Linux build's tests made the corpus.
+run_aarch64_suite() {
+  local dir=build-aarch64
+  echo "== aarch64 build under qemu"
+  mkdir -p "$dir"
+  if ! cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux-gnu.cmake -DCMAKE_BUILD_TYPE=Release \
+      -DBUILD_TESTING=OFF >"$dir/configure.log" 2>&1 ||
+    ! cmake --build "$dir" -j2 --target sondrik synthesis_path_report >"$dir/build.log" 2>&1; then
+    tail -40 "$dir/configure.log" "$dir/build.log" 2>/dev/null
+    echo "aarch64 build failed"
+    failed=$((failed + 1))
+    return
+  fi
+  bash tests/cross/run_aarch64_suite.sh "$dir" build 2>&1 | tee "$dir/suite.log"
+  local line
+  line=$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$dir/suite.log" | tail -1)
+  if [ -z "$line" ]; then failed=$((failed + 1)); return; fi
+  passed=$((passed + $(cut -d' ' -f1 <<<"$line")))
+  failed=$((failed + $(cut -d' ' -f3 <<<"$line")))
+}
+
 run_ctest "Linux build" build -DCMAKE_BUILD_TYPE=Release
+run_aarch64_suite
 run_ctest "Sanitizer build" build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSONDRIK_SANITIZE=ON
 run_wine_suite
 
@@ -64,5 +93,6 @@ bash tools/fuzz.sh 60 2>&1 | tee build-fuzz/fuzz.log
 passed=$((passed + $(grep -c ': passed$' build-fuzz/fuzz.log)))
 failed=$((failed + $(grep -c -E ': (FAILED|build failed)$' build-fuzz/fuzz.log)))
 
+[ "$skipped" -eq 0 ] || echo "skipped: $skipped (paths this processor doesn't run)"
 echo "tests: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

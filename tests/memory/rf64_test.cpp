@@ -32,7 +32,6 @@ std::unique_ptr<DecoderContext> stereo_context(MemoryInput* input, MemoryOutput*
   ctx->two_channel_seen = true;
   ctx->channel_count = 2;
   ctx->sample_rate = 48000;
-  ctx->last_valid_sample_rate = 48000;
   ctx->pcm_count = 2304;
   reserve_wav_header(*ctx);
   choose_wav_layout(*ctx, bitrate);

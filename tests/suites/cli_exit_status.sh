@@ -31,8 +31,8 @@ expect "-o without a folder" 2 "$sondrik" a.mp2 -o
 expect "--force with --skip-existing" 2 "$sondrik" -f --skip-existing a.mp2
 expect "-c with two sources" 2 "$sondrik" -c a.mp2 b.mp2
 
-# A silent 48 kHz mono frame, then a list with a missing file in the middle.
-printf '\xff\xfd\x44\xc0\0\0\0\0\0\0\0\0\0\0\0' >one.mp2
+# A silent 48 kHz mono frame of 192 bytes, then a list with a missing file in the middle.
+{ printf '\xff\xfd\x44\xc0'; head -c 188 /dev/zero; } >one.mp2
 cp one.mp2 two.mp2
 expect "a failing file in a list" 1 "$sondrik" one.mp2 missing.mp2 two.mp2 -j 1
 expected='Converting one.mp2
@@ -65,8 +65,7 @@ expect "files after --" 0 "$sondrik" -f -- -x.mp2 two.mp2
 
 # Interrupt and termination: a long stream (silent frames doubled up to
 # 262144, over an hour), the signal once the WAV file has grown.
-cp one.mp2 long.mp2
-head -c 177 /dev/zero >>long.mp2  # the frame's whole 192 bytes at 64 kbit/s
+cp one.mp2 long.mp2  # one whole frame of 192 bytes at 64 kbit/s
 for _ in $(seq 1 18); do cat long.mp2 long.mp2 >twice.mp2; mv twice.mp2 long.mp2; done
 for signal in INT TERM; do
   rm -f long.wav

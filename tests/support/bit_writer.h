@@ -25,6 +25,12 @@ class BitWriter {
     while (bits_ % 8 != 0) put(0, 1);
     return *this;
   }
+  // Zero bits up to `bytes` bytes past the bit count `from`: the rest of a
+  // frame of that length.
+  BitWriter& fill_to(size_t from, size_t bytes) {
+    while (bits_ < from + 8 * bytes) put(0, 1);
+    return *this;
+  }
   size_t bit_count() const { return bits_; }
   const std::vector<uint8_t>& bytes() const { return bytes_; }
 

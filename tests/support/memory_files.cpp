@@ -121,7 +121,7 @@ bool file_seek(FileHandle file, int64_t position) {
 
 bool file_can_seek(FileHandle file) {
   if (MemoryInput* in = as_input(file)) return in->seekable;
-  if (MemoryOutput* out = as_output(file)) return out->seekable;
+  if (MemoryOutput* out = as_output(file)) return out->seekable && out->position == 0;
   return false;
 }
 

@@ -86,7 +86,13 @@ struct Conversion {
   int result = 0;
   std::vector<std::string> lines;
   std::vector<uint8_t> wav;
-  std::string statistics() const { return lines.empty() ? "" : lines.back(); }
+  // The closing statistics line; a failure's line may follow it.
+  std::string statistics() const {
+    for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
+      if (line->find(" frames est ") != std::string::npos) return *line;
+    }
+    return "";
+  }
 };
 Conversion convert_bytes(const std::vector<uint8_t>& mp2, ProgressBar bar = nullptr);
 

@@ -190,6 +190,13 @@ else
   pass exe-imports
 fi
 
+# A fused multiply-add would round once where the sums round twice.
+if fma_report=$(bash "$here/../suites/no_fused_multiply_add.sh" i686-w64-mingw32-objdump "$exe"); then
+  pass "exe-no-fused-multiply-add (${fma_report#*: })"
+else
+  fail exe-no-fused-multiply-add "$fma_report"
+fi
+
 # The platforms' cos() may differ in the last bit; the nine-decimal rounding
 # of the matrixing coefficients must hide that.
 wine "$win_build/cos_matrix_dump.exe" 2>/dev/null | tr -d '\r' >"$work/cos-windows.txt"
@@ -288,11 +295,45 @@ for f in "${corpus_files[@]}"; do
     echo "  differs: $(basename "$f")"
   fi
 done
+report="$win_build/synthesis_path_report.exe"
+default_path=$(wine "$report" 2>/dev/null | tr -d '\r')
 if [ "$different" -eq 0 ]; then
-  pass "wav-bytes-equal-linux ($identical files)"
+  pass "wav-bytes-equal-linux ($identical files, $default_path path)"
 else
   fail wav-bytes-equal-linux "$different of $((identical + different)) files differ"
 fi
+
+# The program starts on the fastest path this processor runs; every other
+# path it can run, forced with the test switch, must write the same bytes.
+corpus_list=""
+for f in "${corpus_files[@]}"; do corpus_list+=" \"$(win "$f")\""; done
+for path in $(wine "$report" --available 2>/dev/null | tr -d '\r'); do
+  [ "$path" = "$default_path" ] && continue
+  reported=$(SONDRIK_SYNTHESIS_PATH=$path wine "$report" 2>/dev/null | tr -d '\r')
+  if [ "$reported" != "$path" ]; then
+    fail "wav-bytes-equal-linux-$path" "the test switch started the $reported path"
+    continue
+  fi
+  rm -f "$files/corpus/"*.wav
+  if ! SONDRIK_SYNTHESIS_PATH=$path probe "path-$path" launch "@$(text_file "path-$path.txt" "$corpus_list")" \
+    wait-done close exit 0; then
+    fail "wav-bytes-equal-linux-$path" "$(probe_reason "path-$path")"
+    continue
+  fi
+  different=0
+  for f in "${corpus_files[@]}"; do
+    reference="$work/ref/corpus/$(basename "${f%.*}").wav"
+    if ! same_wav "$f" "$work/ref/corpus" && { [ -e "$reference" ] || [ -e "${f%.*}.wav" ]; }; then
+      different=$((different + 1))
+      echo "  differs on $path: $(basename "$f")"
+    fi
+  done
+  if [ "$different" -eq 0 ]; then
+    pass "wav-bytes-equal-linux-$path (${#corpus_files[@]} files)"
+  else
+    fail "wav-bytes-equal-linux-$path" "$different of ${#corpus_files[@]} files differ"
+  fi
+done
 
 if probe empty-quotes launch "@$(text_file quotes.txt '""')" wait-done log "@$(text_file finished.txt "sondrik finished"$'\r\n')" \
   status "sondrik converter" close exit 0; then

@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Figures for the Windows program under Wine: the conversion time it reports
+# itself ("wav file written, S sec") for each 600 s stream of bench/run.sh, on
+# every synthesis path, next to the Linux converter's own figure on the
+# default path, and whether each WAV file has the Linux converter's bytes.
+# Medians over ROUNDS; Wine's start-up is not in them.
+#   bench/wine_figures.sh WIN32_BUILD_DIR [ROUNDS]
+# Needs the streams bench/run.sh made (BENCH_DIR, default build/bench).
+set -uo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+win_build=$(cd "$1" && pwd)
+rounds=${2:-5}
+bench="${BENCH_DIR:-$root/build/bench}"
+linux="$root/build/sondrik"
+work=$(mktemp -d /tmp/sondrik-wine-bench.XXXXXX)
+xvfb_pid=""
+cleanup() {
+  wineserver -k >/dev/null 2>&1
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+export WINEPREFIX="$work/prefix" WINEARCH=win32 WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+xvfb_pid=$!
+for _ in $(seq 200); do [ -s "$work/display" ] && break; sleep 0.05; done
+export DISPLAY=":$(head -1 "$work/display")"
+printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\n"Managed"="N"\n' >"$work/settings.reg"
+wineboot -i >/dev/null 2>&1 && wine regedit /S "$work/settings.reg" >/dev/null 2>&1
+wineserver -p
+
+seconds() { sed -n 's/^wav file written, \([0-9.]*\) sec.*/\1/p' "$1" | tr -d '\r' | head -1; }
+median() { sort -n | awk '{a[NR] = $1} END {print (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2}'; }
+
+echo "# $(date -u '+%Y-%m-%d %H:%M UTC'), load average $(cut -d' ' -f1-3 /proc/loadavg), $rounds rounds"
+echo
+echo "| stream | program | path | reported s (median) | bytes |"
+echo "|---|---|---|---:|---|"
+paths=$(wine "$win_build/synthesis_path_report.exe" --available 2>/dev/null | tr -d '\r' | tac)
+for name in s48_stereo_192k s44_jstereo_128k s48_mono_64k s32_stereo_64k; do
+  [ -s "$bench/$name.mp2" ] || { echo "no $bench/$name.mp2: run bench/run.sh first" >&2; exit 1; }
+  cp "$bench/$name.mp2" "$work/$name.mp2"
+  for round in $(seq "$rounds"); do
+    "$linux" -f -j 1 "$work/$name.mp2" >"$work/linux.txt"
+    seconds "$work/linux.txt"
+  done | median | xargs printf "| $name | sondrik (Linux) | $("$root/build/synthesis_path_report") | %s | |\n"
+  linux_sum=$(sha256sum <"$work/$name.wav")
+  printf '%s' "$(winepath -w "$work/$name.mp2")" >"$work/args.txt"
+  for path in $paths; do
+    rm -f "$work/$name.wav"
+    for round in $(seq "$rounds"); do
+      SONDRIK_SYNTHESIS_PATH=$path timeout 600 wine "$win_build/ui_probe.exe" "$(winepath -w "$win_build/sondrik.exe")" \
+        launch "@$(winepath -w "$work/args.txt")" wait-done save-log "$(winepath -w "$work/log.txt")" close exit 0 \
+        >/dev/null 2>&1
+      seconds "$work/log.txt"
+    done | median | xargs printf "| $name | sondrik.exe (Wine) | $path | %s | "
+    if [ "$(sha256sum <"$work/$name.wav" 2>/dev/null)" = "$linux_sum" ]; then echo "same as Linux |"; else echo "DIFFER |"; fi
+  done
+  rm -f "$work/$name".*
+done
