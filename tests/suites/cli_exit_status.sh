@@ -30,6 +30,12 @@ expect "-j 0" 2 "$sondrik" -j 0 a.mp2
 expect "-o without a folder" 2 "$sondrik" a.mp2 -o
 expect "--force with --skip-existing" 2 "$sondrik" -f --skip-existing a.mp2
 expect "-c with two sources" 2 "$sondrik" -c a.mp2 b.mp2
+# Standard input on a terminal: refused at once, not a worker stopped by the terminal.
+if script -qec true /dev/null >/dev/null 2>&1; then
+  script -qec "'$sondrik' -" /dev/null </dev/null >tty.txt 2>&1
+  status=$?
+  [ $status -eq 2 ] && grep -q 'standard input is a terminal' tty.txt || { fail "stdin on a terminal: exit $status"; cat tty.txt; }
+fi
 
 # A silent 48 kHz mono frame of 192 bytes, then a list with a missing file in the middle.
 { printf '\xff\xfd\x44\xc0'; head -c 188 /dev/zero; } >one.mp2
