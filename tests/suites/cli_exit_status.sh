@@ -3,11 +3,7 @@
 # exit status (0, 1, 2, and 130/143 for an interrupt or a termination).
 set -u
 sondrik=$(realpath "$1")
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
-failures=0
-fail() { echo "FAIL $*"; failures=$((failures + 1)); }
+source "$(dirname "${BASH_SOURCE[0]}")/scratch.sh"
 expect() {  # description, wanted status, command...
   local what=$1 wanted=$2; shift 2
   "$@" >out.txt 2>err.txt

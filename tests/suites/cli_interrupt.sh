@@ -4,11 +4,7 @@
 # start of a full conversion. The exit status is 130.
 set -u
 sondrik=$(realpath "$1")
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
-failures=0
-fail() { echo "FAIL $*"; failures=$((failures + 1)); }
+source "$(dirname "${BASH_SOURCE[0]}")/scratch.sh"
 
 # Ten seconds encoded at a low rate, its frames repeated to an hour: Layer II
 # frames stand alone, so the copies make one valid stream.

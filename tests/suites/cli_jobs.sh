@@ -4,11 +4,7 @@
 set -u
 sondrik=$(realpath "$1")
 data=$(realpath "$2")
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
-failures=0
-fail() { echo "FAIL $*"; failures=$((failures + 1)); }
+source "$(dirname "${BASH_SOURCE[0]}")/scratch.sh"
 
 # 20 files: a long one first, so the short ones behind it finish before it.
 mkdir -p set

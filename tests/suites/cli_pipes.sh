@@ -5,11 +5,7 @@
 set -u
 sondrik=$(realpath "$1")
 data=$(realpath "$2")
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
-failures=0
-fail() { echo "FAIL $*"; failures=$((failures + 1)); }
+source "$(dirname "${BASH_SOURCE[0]}")/scratch.sh"
 
 sox -q -n -r 44100 -c 2 -b 16 source.wav synth 6 sine 300 sine 500 gain -6
 twolame --quiet -b 192 source.wav stereo.mp2

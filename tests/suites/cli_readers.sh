@@ -6,11 +6,7 @@ sondrik=$1
 for tool in twolame ffmpeg sox ffprobe; do
   command -v "$tool" >/dev/null || { echo "missing $tool"; exit 77; }
 done
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
-failures=0
-fail() { echo "FAIL $*"; failures=$((failures + 1)); }
+source "$(dirname "${BASH_SOURCE[0]}")/scratch.sh"
 check() {  # name, expected stream line, rate, channels, seconds of audio in
   local name=$1 line=$2 rate=$3 channels=$4 seconds=$5
   local out status probe codec probe_rate probe_channels samples
