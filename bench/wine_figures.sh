@@ -13,21 +13,8 @@ rounds=${2:-5}
 bench="${BENCH_DIR:-$root/build/bench}"
 linux="$root/build/sondrik"
 work=$(mktemp -d /tmp/sondrik-wine-bench.XXXXXX)
-xvfb_pid=""
-cleanup() {
-  wineserver -k >/dev/null 2>&1
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-export WINEPREFIX="$work/prefix" WINEARCH=win32 WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-xvfb_pid=$!
-for _ in $(seq 200); do [ -s "$work/display" ] && break; sleep 0.05; done
-export DISPLAY=":$(head -1 "$work/display")"
-printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\n"Managed"="N"\n' >"$work/settings.reg"
-wineboot -i >/dev/null 2>&1 && wine regedit /S "$work/settings.reg" >/dev/null 2>&1
+source "$root/tests/wine/private_wine.sh"
+start_private_wine || { echo "wine_figures: $(cat "$work/setup.log")" >&2; exit 1; }
 wineserver -p
 
 seconds() { sed -n 's/^wav file written, \([0-9.]*\) sec.*/\1/p' "$1" | tr -d '\r' | head -1; }

@@ -20,43 +20,11 @@ failed=0
 started=$(date +%s)
 
 work=$(mktemp -d /tmp/sondrik-wine.XXXXXX)
-xvfb_pid=""
-cleanup() {
-  wineserver -k >/dev/null 2>&1
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-export WINEPREFIX="$work/prefix" WINEARCH=win32 WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+source "$here/private_wine.sh"
 export HOME="$work/home" TMPDIR="$work/tmp" LANG=C.UTF-8
 mkdir -p "$HOME" "$TMPDIR" "$work/files" "$work/expect"
-
-# The X server picks a free display and writes its number to fd 3.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 200); do [ -s "$work/display" ] && break; sleep 0.05; done
-if [ ! -s "$work/display" ]; then
-  echo "FAIL wine-setup: Xvfb didn't start"
-  echo "0 passed, 1 failed"
-  exit 1
-fi
-export DISPLAY=":$(head -1 "$work/display")"
-
-# Without a window manager every hidden window costs seconds unless Wine
-# manages none; a crash dialog would hang the run forever.
-cat >"$work/settings.reg" <<'EOF'
-REGEDIT4
-
-[HKEY_CURRENT_USER\Software\Wine\X11 Driver]
-"Managed"="N"
-
-[HKEY_CURRENT_USER\Software\Wine\WineDbg]
-"ShowCrashDialog"=dword:00000000
-EOF
-if ! wineboot -i >"$work/wineboot.log" 2>&1 || ! wine regedit /S "$work/settings.reg" >/dev/null 2>&1; then
-  echo "FAIL wine-setup: wineboot or regedit failed"
+if ! start_private_wine; then
+  echo "FAIL wine-setup: $(cat "$work/setup.log")"
   echo "0 passed, 1 failed"
   exit 1
 fi
