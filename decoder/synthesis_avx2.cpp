@@ -26,6 +26,10 @@ struct Avx2Lanes {
   static Vec sub(Vec a, Vec b) { return _mm256_sub_pd(a, b); }
   static Vec mul(Vec a, Vec b) { return _mm256_mul_pd(a, b); }
   static Vec reversed(Vec x) { return _mm256_permute4x64_pd(x, 0x1B); }
+  static Vec shift_in(Vec a, Vec b) {
+    const Vec middle = _mm256_permute2f128_pd(a, b, 0x21);  // a2 a3 b0 b1
+    return _mm256_shuffle_pd(middle, b, 0x5);              // a3 b0 b1 b2
+  }
 
   // floor, clipped: the floor of the clipped value is the clipped floor, the
   // bounds being integers, and converting an integer-valued double is exact.

@@ -27,8 +27,10 @@ inline int window_run_start(int v_offset, int i) { return (v_offset + 64 * i + 3
 
 // Lanes must provide:
 //   Vec, kWidth, kAccumulators (vector sums kept in registers at once);
-//   zero, set1, load (aligned to the vector), loadu, storeu, add, sub, mul,
-//   reversed (lanes in the opposite order);
+//   zero, set1, load (aligned to the vector: the ring and its offsets are),
+//   loadu, storeu, add, sub, mul,
+//   reversed (lanes in the opposite order), shift_in(a, b) (the last lane of a,
+//   then all lanes of b but its last);
 //   store_pcm(scaled, out): kWidth values of floor(scaled), clipped, to out;
 //   store_pcm_pairs(left, right, out): the same for two channels, interleaved.
 template <class L>
@@ -76,20 +78,32 @@ struct SynthesisKernelFor {
   }
 
   // The 64 new ring entries at block, from the 32 computed rows in sums.
+  // Every store is a whole vector at a vector boundary, where the window's
+  // loads of the same entries will be: a load that straddles stores has to
+  // wait for them to reach the cache instead of taking their data directly.
   static void unfold(const double* sums, double* block) {
+    constexpr int Q = 16 / W;
     const Vec zero = L::zero();
+    Vec low_rows[Q], high_rows[Q];
 #pragma GCC unroll 16
-    for (int q = 0; q < 16 / W; ++q) {
-      const Vec low_rows = L::load(sums + W * q);        // rows Wq ..
-      const Vec high_rows = L::load(sums + 16 + W * q);  // rows 33 + Wq ..
-      L::storeu(block + W * q, low_rows);
-      // Rows 32 - i are rows i negated; 0.0 - x keeps a zero sum +0.0 as computed.
-      L::storeu(block + 33 - W * q - W, L::reversed(L::sub(zero, low_rows)));
-      L::storeu(block + 33 + W * q, high_rows);
-      // Rows 48 + j copy rows 48 - j; the last vector rewrites row 48 itself.
-      L::storeu(block + 64 - W * q - W, L::reversed(high_rows));
+    for (int q = 0; q < Q; ++q) {
+      low_rows[q] = L::load(sums + W * q);         // rows Wq ..
+      high_rows[q] = L::load(sums + 16 + W * q);   // rows 33 + Wq ..
+      L::storeu(block + W * q, low_rows[q]);
     }
-    block[16] = 0.0;
+    // Entries 17..48: rows 15..0 negated (row 32 - i is row i negated; 0.0 - x
+    // keeps a zero sum +0.0 as computed), then rows 33..48. Entry 16, row 16,
+    // is zero. Each vector from 16 on takes the last lane of the one before.
+    Vec previous = zero;
+#pragma GCC unroll 16
+    for (int t = 0; t < 2 * Q; ++t) {
+      const Vec next = t < Q ? L::reversed(L::sub(zero, low_rows[Q - 1 - t])) : high_rows[t - Q];
+      L::storeu(block + 16 + W * t, L::shift_in(previous, next));
+      previous = next;
+    }
+    // Entries 48..63: rows 48 + j copy rows 48 - j.
+#pragma GCC unroll 16
+    for (int q = 0; q < Q; ++q) L::storeu(block + 48 + W * q, L::reversed(high_rows[Q - 1 - q]));
   }
 
   // Matrixing: the 64 new entries at blocks[c] from the channel's samples, the
@@ -136,18 +150,26 @@ struct SynthesisKernelFor {
     constexpr int V = N / W;
     for (int base = 0; base < 32; base += N) {
       Vec acc[C][V];
+      // Tap 0 starts every sum; the taps after it add on in a loop kept
+      // rolled, so that each step issues all the sums' multiplications and
+      // additions side by side.
+      const double* const d0 = SynthesisWindow + base;
+      const int run0 = window_run_start(v_offset, 0) + base;
 #pragma GCC unroll 16
-      for (int i = 0; i < 16; ++i) {
+      for (int q = 0; q < V; ++q) {
+        const Vec dv = L::load(d0 + W * q);  // loaded once for both channels
+#pragma GCC unroll 2
+        for (int c = 0; c < C; ++c) acc[c][q] = L::mul(dv, L::load(rings[c] + run0 + W * q));
+      }
+#pragma GCC unroll 1
+      for (int i = 1; i < 16; ++i) {
         const int run = window_run_start(v_offset, i) + base;
         const double* d = SynthesisWindow + 32 * i + base;
 #pragma GCC unroll 16
         for (int q = 0; q < V; ++q) {
-          const Vec dv = L::load(d + W * q);  // loaded once for both channels
+          const Vec dv = L::load(d + W * q);
 #pragma GCC unroll 2
-          for (int c = 0; c < C; ++c) {
-            const Vec product = L::mul(dv, L::loadu(rings[c] + run + W * q));
-            acc[c][q] = i == 0 ? product : L::add(acc[c][q], product);
-          }
+          for (int c = 0; c < C; ++c) acc[c][q] = L::add(acc[c][q], L::mul(dv, L::load(rings[c] + run + W * q)));
         }
       }
 #pragma GCC unroll 16

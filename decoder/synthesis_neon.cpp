@@ -20,6 +20,7 @@ struct NeonLanes {
   static Vec sub(Vec a, Vec b) { return vsubq_f64(a, b); }
   static Vec mul(Vec a, Vec b) { return vmulq_f64(a, b); }
   static Vec reversed(Vec x) { return vextq_f64(x, x, 1); }
+  static Vec shift_in(Vec a, Vec b) { return vextq_f64(a, b, 1); }
 
   // One conversion that rounds toward -infinity, then two narrowings that
   // saturate: the clipped floor, as the saturation bounds are the 16-bit range.

@@ -17,6 +17,7 @@ struct ScalarLanes {
   static Vec sub(Vec a, Vec b) { return a - b; }
   static Vec mul(Vec a, Vec b) { return a * b; }
   static Vec reversed(Vec x) { return x; }
+  static Vec shift_in(Vec a, Vec) { return a; }
   static void store_pcm(Vec scaled, int16_t* out) { *out = pcm16_from_scaled(scaled); }
   static void store_pcm_pairs(Vec left, Vec right, int16_t* out) {
     out[0] = pcm16_from_scaled(left);

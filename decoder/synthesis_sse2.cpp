@@ -21,6 +21,7 @@ struct Sse2Lanes {
   static Vec sub(Vec a, Vec b) { return _mm_sub_pd(a, b); }
   static Vec mul(Vec a, Vec b) { return _mm_mul_pd(a, b); }
   static Vec reversed(Vec x) { return _mm_shuffle_pd(x, x, 1); }
+  static Vec shift_in(Vec a, Vec b) { return _mm_shuffle_pd(a, b, 1); }
 
   // floor, clipped, in the two low 32-bit lanes. SSE2 has no floor: clipping
   // first keeps the truncating conversion in range, truncation rounds toward

@@ -30,5 +30,6 @@ for package in "${missing[@]}"; do
 done
 echo "installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq
+# A mirror caught mid-sync fails one index; apt keeps the older one, which still installs.
+apt-get update -qq || echo "apt-get update reported errors; installing from the indexes it has" >&2
 apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
