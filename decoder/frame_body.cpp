@@ -1,7 +1,5 @@
 #include "decoder/frame_body.h"
 
-#include <cstring>
-
 #include "decoder/bit_reader.h"
 #include "decoder/stream.h"
 #include "decoder/synthesis.h"
@@ -17,16 +15,14 @@ constexpr int kSubbandValues = kMaxChannels * kSlotsPerGranule;
 constexpr int kLongestSideInfoBits = kSubbands * kMaxChannels * (4 + 2 + 3 * 6);
 
 // Every word of the three grouped classes split into its three codes, lowest
-// first: word mod L, (word div L) mod L, and the plain quotient (word div L)
-// div L, which a word of L^3 or more takes past L (at most 12).
-struct SplitWord {
-  uint32_t codes[kSlotsPerGranule];
-};
+// first, a byte each: word mod L, (word div L) mod L, and the plain quotient
+// (word div L) div L, which a word of L^3 or more takes past L (at most 12).
+// Four bytes a word keep the table small beside the synthesis data in the cache.
 struct GroupedSplits {
   static constexpr int kThree = 0;               // 3 levels, 5-bit words
   static constexpr int kFive = kThree + 32;      // 5 levels, 7-bit words
   static constexpr int kNine = kFive + 128;      // 9 levels, 10-bit words
-  SplitWord words[kNine + 1024];
+  uint32_t words[kNine + 1024];
 };
 
 constexpr GroupedSplits make_grouped_splits() {
@@ -37,10 +33,7 @@ constexpr GroupedSplits make_grouped_splits() {
   for (int g = 0; g < 3; ++g) {
     const uint32_t l = levels[g];
     for (uint32_t word = 0; word < words[g]; ++word) {
-      SplitWord& split = splits.words[bases[g] + word];
-      split.codes[0] = word % l;
-      split.codes[1] = (word / l) % l;
-      split.codes[2] = (word / l) / l;
+      splits.words[bases[g] + word] = word % l | (word / l) % l << 8 | (word / l) / l << 16;
     }
   }
   return splits;
@@ -89,6 +82,8 @@ inline double dequantize_value(uint32_t code, double msb_reciprocal, double d, d
   double value = static_cast<double>(static_cast<int32_t>(code)) * msb_reciprocal;
   value = value - 1.0;
   // Exactly this order, each step rounded to double: the results are bit-exact.
+  // (The D of the finest classes is a rounded decimal, not a power of two, so
+  // adding it does round.)
   value = value + d;
   value = value * c;
   return value * scale;
@@ -152,7 +147,7 @@ void read_side_info_from(DecoderContext& ctx, Reader& in) {
 
 // A coded subband of a channel, in the order of the stream.
 struct CodedSubband {
-  const SplitWord* splits;  // grouped classes: each word's three codes, else null
+  const uint32_t* splits;  // grouped classes: each word's three codes, else null
   uint16_t first_value;    // where its codes and values start in the granule
   uint8_t width;           // of its word, or of each of its three codes
 };
@@ -168,11 +163,10 @@ struct FramePlan {
   int shared_from;
   int granule_bits;
   int value_count;  // six per subband up to the last coded one
-  bool single_channel;
-  alignas(16) double msb_reciprocal[kGranuleValues];
-  alignas(16) double d[kGranuleValues];
-  alignas(16) double c[kGranuleValues];
-  alignas(16) double scale[kGranuleValues];  // changes every four granules
+  alignas(64) double msb_reciprocal[kGranuleValues];
+  alignas(64) double d[kGranuleValues];
+  alignas(64) double c[kGranuleValues];
+  alignas(64) double scale[kGranuleValues];  // changes every four granules
 };
 
 uint32_t* granule_codes(DecoderContext& ctx) { return &ctx.codes[0][0][0]; }
@@ -201,7 +195,6 @@ void plan_frame(DecoderContext& ctx, FramePlan& plan) {
   }
   if (plan.shared_from < 0) plan.shared_from = plan.coded_count;
   plan.value_count = top * kSubbandValues;
-  plan.single_channel = channels == 1;
 
   uint32_t* codes = granule_codes(ctx);
   for (int sb = 0; sb < top; ++sb) {
@@ -229,10 +222,6 @@ void plan_frame(DecoderContext& ctx, FramePlan& plan) {
     }
   }
   double* values = granule_values(ctx);
-  if (channels == 1) {
-    // Channel 1's last two values, which a single-channel granule leaves alone.
-    for (int first = 0; first < plan.value_count; first += kSubbandValues) values[first + 4] = values[first + 5] = 0.0;
-  }
   // Above the last coded subband nothing in a granule changes codes or values.
   // All 32, so that none keeps values from an earlier frame whose table coded more.
   for (int i = plan.value_count; i < kGranuleValues; ++i) {
@@ -263,7 +252,10 @@ inline void read_codes(const CodedSubband* from, const CodedSubband* to, uint32_
     // Up to three 16-bit codes after one refill.
     in.refill();
     if (coded.splits != nullptr) {
-      memcpy(out, &coded.splits[in.take_ready(width)], sizeof(SplitWord));
+      const uint32_t split = coded.splits[in.take_ready(width)];
+      out[0] = split & 0xFF;
+      out[1] = split >> 8 & 0xFF;
+      out[2] = split >> 16;
     } else {
       out[0] = in.take_ready(width);
       out[1] = in.take_ready(width);
@@ -285,26 +277,12 @@ inline void read_granule_codes(const FramePlan& plan, uint32_t* codes, Reader& i
   read_codes<true>(shared_from, plan.coded + plan.coded_count, codes, in);
 }
 
-// Value by value in the same order of operations, so the compiler may run
-// several subbands' values side by side in vector lanes. A single-channel
-// frame computes the first four values of each subband, its own three and
-// one of the silent channel 1, which keeps an even count per subband.
-void dequantize_granule(const FramePlan& plan, const uint32_t* __restrict codes, double* __restrict values) {
-  const double* __restrict reciprocal = plan.msb_reciprocal;
-  const double* __restrict d = plan.d;
-  const double* __restrict c = plan.c;
-  const double* __restrict scale = plan.scale;
-  if (plan.single_channel) {
-    for (int first = 0; first < plan.value_count; first += kSubbandValues) {
-      for (int i = first; i < first + 4; ++i) {
-        values[i] = dequantize_value(codes[i], reciprocal[i], d[i], c[i], scale[i]);
-      }
-    }
-    return;
-  }
-  for (int i = 0; i < plan.value_count; ++i) {
-    values[i] = dequantize_value(codes[i], reciprocal[i], d[i], c[i], scale[i]);
-  }
+// Every value up to the last coded subband, those of silent subbands and
+// channels included (their steps make +0.0), in the lanes of the synthesis
+// path in use.
+void dequantize_granule(const FramePlan& plan, const uint32_t* codes, double* values) {
+  synthesis_kernel(synthesis_path_in_use())
+      .dequantize(codes, plan.msb_reciprocal, plan.d, plan.c, plan.scale, plan.value_count, values);
 }
 
 // `wide`: the granule's bits are known to lie well before the limit.

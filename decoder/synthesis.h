@@ -31,11 +31,17 @@ int16_t pcm16_from_scaled(double scaled);
 // samples[k * stride]; subbands from `subbands` on are zero in every channel
 // given. mono writes 32 values (each twice in a row when `twice`); stereo
 // writes both channels' 32 values interleaved, left first.
+//
+// dequantize sets values[i] = (((codes[i] * r[i] - 1.0) + d[i]) * c[i]) *
+// scale[i] for i below count, each step rounded to double, over the same
+// lanes: the granule's dequantization, with its steps laid out per value.
 struct SynthesisKernel {
   void (*mono)(const DecoderContext& ctx, double* ring, const double* samples, int stride, int subbands, bool twice,
                int16_t* pcm);
   void (*stereo)(const DecoderContext& ctx, double* left_ring, double* right_ring, const double* left,
                  const double* right, int stride, int subbands, int16_t* pcm);
+  void (*dequantize)(const uint32_t* codes, const double* r, const double* d, const double* c, const double* scale,
+                     int count, double* values);
 };
 
 // The ways this build can compute the synthesis; every one writes the same

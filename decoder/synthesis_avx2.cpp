@@ -25,6 +25,7 @@ struct Avx2Lanes {
   static Vec add(Vec a, Vec b) { return _mm256_add_pd(a, b); }
   static Vec sub(Vec a, Vec b) { return _mm256_sub_pd(a, b); }
   static Vec mul(Vec a, Vec b) { return _mm256_mul_pd(a, b); }
+  static Vec from_codes(const uint32_t* p) { return _mm256_cvtepi32_pd(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))); }
   static Vec reversed(Vec x) { return _mm256_permute4x64_pd(x, 0x1B); }
   static Vec shift_in(Vec a, Vec b) {
     const Vec middle = _mm256_permute2f128_pd(a, b, 0x21);  // a2 a3 b0 b1

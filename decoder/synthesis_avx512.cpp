@@ -30,6 +30,9 @@ struct Avx512Lanes {
   static Vec add(Vec a, Vec b) { return _mm512_add_pd(a, b); }
   static Vec sub(Vec a, Vec b) { return _mm512_sub_pd(a, b); }
   static Vec mul(Vec a, Vec b) { return _mm512_mul_pd(a, b); }
+  static Vec from_codes(const uint32_t* p) {
+    return _mm512_maskz_cvtepi32_pd(kAll, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
+  }
   static Vec reversed(Vec x) { return _mm512_maskz_permutexvar_pd(kAll, _mm512_set_epi64(0, 1, 2, 3, 4, 5, 6, 7), x); }
   static Vec shift_in(Vec a, Vec b) {
     return _mm512_castsi512_pd(_mm512_maskz_alignr_epi64(kAll, _mm512_castpd_si512(b), _mm512_castpd_si512(a), 7));

@@ -32,7 +32,8 @@ inline int window_run_start(int v_offset, int i) { return (v_offset + 64 * i + 3
 //   reversed (lanes in the opposite order), shift_in(a, b) (the last lane of a,
 //   then all lanes of b but its last);
 //   store_pcm(scaled, out): kWidth values of floor(scaled), clipped, to out;
-//   store_pcm_pairs(left, right, out): the same for two channels, interleaved.
+//   store_pcm_pairs(left, right, out): the same for two channels, interleaved;
+//   from_codes(p): kWidth codes below 2^31 as doubles.
 template <class L>
 struct SynthesisKernelFor {
   using Vec = typename L::Vec;
@@ -211,7 +212,28 @@ struct SynthesisKernelFor {
     window<2>(rings, ctx.v_offset, false, pcm);
   }
 
-  static constexpr SynthesisKernel kernel = {mono, stereo};
+  // Lane by lane the scalar steps, in their order; the last values that don't
+  // fill a vector go one at a time.
+  static void dequantize(const uint32_t* codes, const double* r, const double* d, const double* c,
+                         const double* scale, int count, double* values) {
+    int i = 0;
+    for (; i + W <= count; i += W) {
+      Vec value = L::mul(L::from_codes(codes + i), L::loadu(r + i));
+      value = L::sub(value, L::set1(1.0));
+      value = L::add(value, L::loadu(d + i));
+      value = L::mul(value, L::loadu(c + i));
+      L::storeu(values + i, L::mul(value, L::loadu(scale + i)));
+    }
+    for (; i < count; ++i) {
+      double value = static_cast<double>(static_cast<int32_t>(codes[i])) * r[i];
+      value = value - 1.0;
+      value = value + d[i];
+      value = value * c[i];
+      values[i] = value * scale[i];
+    }
+  }
+
+  static constexpr SynthesisKernel kernel = {mono, stereo, dequantize};
 };
 
 }  // namespace

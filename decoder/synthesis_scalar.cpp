@@ -16,6 +16,7 @@ struct ScalarLanes {
   static Vec add(Vec a, Vec b) { return a + b; }
   static Vec sub(Vec a, Vec b) { return a - b; }
   static Vec mul(Vec a, Vec b) { return a * b; }
+  static Vec from_codes(const uint32_t* p) { return static_cast<double>(static_cast<int32_t>(*p)); }
   static Vec reversed(Vec x) { return x; }
   static Vec shift_in(Vec a, Vec) { return a; }
   static void store_pcm(Vec scaled, int16_t* out) { *out = pcm16_from_scaled(scaled); }

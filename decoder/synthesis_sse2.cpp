@@ -20,6 +20,7 @@ struct Sse2Lanes {
   static Vec add(Vec a, Vec b) { return _mm_add_pd(a, b); }
   static Vec sub(Vec a, Vec b) { return _mm_sub_pd(a, b); }
   static Vec mul(Vec a, Vec b) { return _mm_mul_pd(a, b); }
+  static Vec from_codes(const uint32_t* p) { return _mm_cvtepi32_pd(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p))); }
   static Vec reversed(Vec x) { return _mm_shuffle_pd(x, x, 1); }
   static Vec shift_in(Vec a, Vec b) { return _mm_shuffle_pd(a, b, 1); }
 

@@ -1,6 +1,7 @@
 // Every synthesis path writes the same bytes as the plain sums: single slots
 // of one and of two channels down to the bits of the rings, a matrix without
-// the symmetries the kernels use, zeros of either sign in the window, and
+// the symmetries the kernels use, zeros of either sign in the window, the
+// dequantization the kernels also carry, and
 // whole streams through the real program with each path forced.
 #include <gtest/gtest.h>
 
@@ -236,6 +237,41 @@ TEST_P(SynthesisPaths, ZeroSignsInTheWindowSumsNeverReachThePcm) {
   }
   // The case is really there: 31 of the 32 first coefficients are negative.
   EXPECT_EQ(negative_zero_first_products, 200 * 31);
+}
+
+// Dequantization over the lanes: every class's extreme and random codes with
+// every scale factor, at counts that leave a partial vector at the end, bit
+// for bit the steps one value at a time. Nothing past the count is written.
+TEST_P(SynthesisPaths, DequantizationMatchesTheStepsValueByValue) {
+  constexpr int kValues = 192;
+  std::mt19937 random(5);
+  alignas(64) uint32_t codes[kValues];
+  alignas(64) double r[kValues], d[kValues], c[kValues], scale[kValues];
+  for (int count : {192, 191, 186, 7, 1, 0}) {
+    for (int i = 0; i < kValues; ++i) {
+      const QuantClass& quant = quant_classes[random() % kQuantClassCount];
+      uint32_t power = 1;
+      while (power < quant.levels) power <<= 1;
+      const uint32_t pick = random() % 4;
+      codes[i] = pick == 0 ? 0 : pick == 1 ? 2 * power - 1 : static_cast<uint32_t>(random() % (2 * power));
+      r[i] = 2.0 / power;
+      d[i] = quant.d;
+      c[i] = quant.c;
+      scale[i] = ScaleFactorTable[random() % 64];
+    }
+    double got[kValues + 1];
+    for (double& v : got) v = 42.0;
+    kernel().dequantize(codes, r, d, c, scale, count, got);
+    for (int i = 0; i < count; ++i) {
+      double expected = static_cast<double>(codes[i]) * r[i];
+      expected = expected - 1.0;
+      expected = expected + d[i];
+      expected = expected * c[i];
+      expected = expected * scale[i];
+      ASSERT_EQ(memcmp(&got[i], &expected, sizeof expected), 0) << "count " << count << ", value " << i;
+    }
+    for (int i = count; i <= kValues; ++i) ASSERT_EQ(got[i], 42.0) << "count " << count << ", past the end " << i;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryPath, SynthesisPaths, ::testing::ValuesIn(kSynthesisPaths),
