@@ -1,8 +1,8 @@
 // Every synthesis path writes the same bytes as the plain sums: single slots
 // of one and of two channels down to the bits of the rings, a matrix without
 // the symmetries the kernels use, zeros of either sign in the window, the
-// dequantization the kernels also carry, and
-// whole streams through the real program with each path forced.
+// dequantization the kernels also carry, and whole streams through the real
+// program with each path forced.
 #include <gtest/gtest.h>
 
 #include <cstdio>
