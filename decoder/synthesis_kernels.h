@@ -25,6 +25,19 @@ constexpr int kComputedRowsSymmetric = 32;
 // the second half of the blocks between them.
 inline int window_run_start(int v_offset, int i) { return (v_offset + 64 * i + 32 * (i & 1)) & (kRingLength - 1); }
 
+// A loaded vector kept in a register for all its uses. Left alone, the
+// compiler loads it again for each use as a memory operand, and these loops
+// run out of loads before they run out of arithmetic.
+template <class Vec>
+inline Vec in_register(Vec x) {
+#if defined(__aarch64__)
+  __asm__("" : "+w"(x));
+#else
+  __asm__("" : "+v"(x));
+#endif
+  return x;
+}
+
 // Lanes must provide:
 //   Vec, kWidth, kAccumulators (vector sums kept in registers at once);
 //   zero, set1, load (aligned to the vector: the ring and its offsets are),
@@ -66,7 +79,7 @@ struct SynthesisKernelFor {
 #pragma GCC unroll 16
       for (int q = 0; q < V; ++q) {
         // One load of the column serves both channels.
-        const Vec n = L::load(column + W * q);
+        const Vec n = in_register(L::load(column + W * q));
 #pragma GCC unroll 2
         for (int c = 0; c < C; ++c) acc[c][q] = L::add(acc[c][q], L::mul(n, s[c]));
       }
@@ -158,7 +171,7 @@ struct SynthesisKernelFor {
       const int run0 = window_run_start(v_offset, 0) + base;
 #pragma GCC unroll 16
       for (int q = 0; q < V; ++q) {
-        const Vec dv = L::load(d0 + W * q);  // loaded once for both channels
+        const Vec dv = in_register(L::load(d0 + W * q));  // loaded once for both channels
 #pragma GCC unroll 2
         for (int c = 0; c < C; ++c) acc[c][q] = L::mul(dv, L::load(rings[c] + run0 + W * q));
       }
@@ -168,7 +181,7 @@ struct SynthesisKernelFor {
         const double* d = SynthesisWindow + 32 * i + base;
 #pragma GCC unroll 16
         for (int q = 0; q < V; ++q) {
-          const Vec dv = L::load(d + W * q);
+          const Vec dv = in_register(L::load(d + W * q));
 #pragma GCC unroll 2
           for (int c = 0; c < C; ++c) acc[c][q] = L::add(acc[c][q], L::mul(dv, L::load(rings[c] + run + W * q)));
         }
