@@ -71,6 +71,11 @@ struct DecoderContext {
   // In the order of granule_samples, so both run side by side.
   uint32_t codes[kSubbands][kMaxChannels][kSlotsPerGranule];
   double granule_samples[kSubbands][kMaxChannels][kSlotsPerGranule];
+  // A whole frame's codes, granule by granule in the order of codes, read
+  // before any is dequantized: the vector loads of a granule's codes then
+  // find them in the cache, not in a queue of small stores not yet written.
+  // Codes of silent subbands are left as they were (their steps ignore them).
+  alignas(64) uint32_t frame_codes[kGranulesPerFrame][kSubbands * kMaxChannels * kSlotsPerGranule];
 
   // synthesis: matrixing, the three histories and the frame's PCM.
   double cos_matrix[kMatrixRows][kSubbands];

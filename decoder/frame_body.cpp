@@ -11,6 +11,8 @@ constexpr int kModeJointStereo = 1;
 // The values of a granule, in the order of granule_samples: [sb][ch][j].
 constexpr int kGranuleValues = kSubbands * kMaxChannels * kSlotsPerGranule;
 constexpr int kSubbandValues = kMaxChannels * kSlotsPerGranule;
+// Three scale factors per subband, each for four granules.
+constexpr int kScaleParts = 3;
 // Allocation, selection and three scale factors for every subband and channel.
 constexpr int kLongestSideInfoBits = kSubbands * kMaxChannels * (4 + 2 + 3 * 6);
 
@@ -69,25 +71,6 @@ constexpr DequantSteps kDequantSteps[kQuantClassCount] = {
 };
 
 const DequantSteps& steps_of(const QuantClass& quant) { return kDequantSteps[&quant - quant_classes]; }
-
-// `code` below twice the msb, as every code of the class is: plain codes have
-// the msb as their top bit, and the largest quotients of grouped words (3, 5
-// and 12) stay below 4, 8 and 16.
-inline double dequantize_value(uint32_t code, double msb_reciprocal, double d, double c, double scale) {
-  // The standard's sign + fraction, b + f: 0.0 if the code's msb is set, else
-  // -1.0, plus the bits below the msb divided by msb. The same double comes
-  // from the whole code divided by msb, less 1.0: both steps are exact, every
-  // value being a multiple of 1 / msb below 2, and a set msb with no bits
-  // below it gives +0.0 either way.
-  double value = static_cast<double>(static_cast<int32_t>(code)) * msb_reciprocal;
-  value = value - 1.0;
-  // Exactly this order, each step rounded to double: the results are bit-exact.
-  // (The D of the finest classes is a rounded decimal, not a power of two, so
-  // adding it does round.)
-  value = value + d;
-  value = value * c;
-  return value * scale;
-}
 
 void set_allocation(DecoderContext& ctx, int ch, int sb, uint32_t code) {
   ctx.alloc[ch][sb] = static_cast<uint32_t>(ctx.levels[sb][code]);
@@ -166,7 +149,8 @@ struct FramePlan {
   alignas(64) double msb_reciprocal[kGranuleValues];
   alignas(64) double d[kGranuleValues];
   alignas(64) double c[kGranuleValues];
-  alignas(64) double scale[kGranuleValues];  // changes every four granules
+  // For each group of four granules: each part's scale factors.
+  alignas(64) double scale[kScaleParts][kGranuleValues];
 };
 
 uint32_t* granule_codes(DecoderContext& ctx) { return &ctx.codes[0][0][0]; }
@@ -216,7 +200,7 @@ void plan_frame(DecoderContext& ctx, FramePlan& plan) {
         plan.msb_reciprocal[i] = msb_reciprocal;
         plan.d[i] = d;
         plan.c[i] = c;
-        plan.scale[i] = 0.0;
+        for (double* part_scales : plan.scale) part_scales[i] = 0.0;
         if (!coded) codes[i] = 0;
       }
     }
@@ -237,7 +221,7 @@ void plan_scales(const DecoderContext& ctx, int part, FramePlan& plan) {
     for (int ch = 0; ch < ctx.channel_count; ++ch) {
       if (ctx.alloc[ch][sb] == 0) continue;
       const double scale = ScaleFactorTable[ctx.scf[ch][sb][part]];
-      double* out = plan.scale + sb * kSubbandValues + ch * kSlotsPerGranule;
+      double* out = plan.scale[part] + sb * kSubbandValues + ch * kSlotsPerGranule;
       out[0] = out[1] = out[2] = scale;
     }
   }
@@ -280,13 +264,13 @@ inline void read_granule_codes(const FramePlan& plan, uint32_t* codes, Reader& i
 // Every value up to the last coded subband, those of silent subbands and
 // channels included (their steps make +0.0), in the lanes of the synthesis
 // path in use.
-void dequantize_granule(const FramePlan& plan, const uint32_t* codes, double* values) {
+void dequantize_granule(const FramePlan& plan, int part, const uint32_t* codes, double* values) {
   synthesis_kernel(synthesis_path_in_use())
-      .dequantize(codes, plan.msb_reciprocal, plan.d, plan.c, plan.scale, plan.value_count, values);
+      .dequantize(codes, plan.msb_reciprocal, plan.d, plan.c, plan.scale[part], plan.value_count, values);
 }
 
 // `wide`: the granule's bits are known to lie well before the limit.
-void decode_planned_granule(DecoderContext& ctx, const FramePlan& plan, bool wide) {
+void decode_planned_granule(DecoderContext& ctx, const FramePlan& plan, int part, bool wide) {
   uint32_t* codes = granule_codes(ctx);
   if (wide) {
     WideBitReader in;
@@ -296,7 +280,19 @@ void decode_planned_granule(DecoderContext& ctx, const FramePlan& plan, bool wid
     CheckedBitReader in;
     read_granule_codes(plan, codes, in);
   }
-  dequantize_granule(plan, codes, granule_values(ctx));
+  dequantize_granule(plan, part, codes, granule_values(ctx));
+}
+
+// Every granule's codes of the frame, one after another as in the stream.
+void read_frame_codes(DecoderContext& ctx, const FramePlan& plan, bool wide) {
+  if (wide) {
+    WideBitReader in;
+    for (uint32_t* codes : ctx.frame_codes) read_granule_codes(plan, codes, in);
+    in.finish();
+  } else {
+    CheckedBitReader in;
+    for (uint32_t* codes : ctx.frame_codes) read_granule_codes(plan, codes, in);
+  }
 }
 
 }  // namespace
@@ -318,7 +314,7 @@ void decode_granule(DecoderContext& ctx, int part) {
   FramePlan plan;
   plan_frame(ctx, plan);
   plan_scales(ctx, part, plan);
-  decode_planned_granule(ctx, plan, wide_read_fits(plan.granule_bits));
+  decode_planned_granule(ctx, plan, part, wide_read_fits(plan.granule_bits));
 }
 
 FrameResult decode_frame_body(DecoderContext& ctx, int mode, int mode_extension) {
@@ -329,10 +325,13 @@ FrameResult decode_frame_body(DecoderContext& ctx, int mode, int mode_extension)
   // One check for the whole frame: near the end of the input every field
   // goes through read_bits, which reads zeros past the limit.
   const bool wide = wide_read_fits(kGranulesPerFrame * plan.granule_bits);
+  // The granules' fields are all the frame has left to read, so reading them
+  // all first reads the same bits.
+  for (int part = 0; part < kScaleParts; ++part) plan_scales(ctx, part, plan);
+  read_frame_codes(ctx, plan, wide);
   for (int granule = 0; granule < kGranulesPerFrame; ++granule) {
     // The same as decode_granule(ctx, granule / 4), planned once per frame.
-    if (granule % 4 == 0) plan_scales(ctx, granule / 4, plan);
-    decode_planned_granule(ctx, plan, wide);
+    dequantize_granule(plan, granule / 4, ctx.frame_codes[granule], granule_values(ctx));
     synthesize_granule(ctx);
   }
   // Zero bits past the end of the input are no frame: don't write what they made.

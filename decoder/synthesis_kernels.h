@@ -227,6 +227,13 @@ struct SynthesisKernelFor {
 
   // Lane by lane the scalar steps, in their order; the last values that don't
   // fill a vector go one at a time.
+  //
+  // codes[i] * r[i] - 1.0 is the standard's sign + fraction, b + f: 0.0 if
+  // the code's msb is set, else -1.0, plus the bits below the msb divided by
+  // msb (r is 1 / msb). Both steps are exact, every value being a multiple of
+  // 1 / msb below 2 (a code stays below twice its msb, grouped quotients
+  // included), and a set msb with no bits below it gives +0.0 either way.
+  // The steps after it round, each to double, in this order.
   static void dequantize(const uint32_t* codes, const double* r, const double* d, const double* c,
                          const double* scale, int count, double* values) {
     int i = 0;
