@@ -13,7 +13,8 @@ constexpr int kMaxChannels = 2;
 constexpr int kSlotsPerGranule = 3;
 constexpr int kGranulesPerFrame = 12;
 constexpr int kMatrixRows = 64;
-constexpr int kRingLength = 1024;
+// The 16 blocks of 64 the window reads, and room for a granule's newer ones.
+constexpr int kRingLength = 2048;
 constexpr int kWindowLength = 512;
 constexpr int kFramePcmValues = 2304;
 constexpr int kWavHeaderSize = 44;

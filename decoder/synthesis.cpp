@@ -89,7 +89,7 @@ void advance_v_offset(DecoderContext& ctx) { ctx.v_offset = (ctx.v_offset - 64) 
 
 void synthesize_channel(DecoderContext& ctx, double* ring, const double* samples, int16_t* pcm) {
   synthesis_kernel(synthesis_path_in_use())
-      .mono(ctx, ring, samples, 1, subbands_up_to_last_sound(samples, ctx.sblimit), false, pcm);
+      .mono(ctx, ring, samples, 1, subbands_up_to_last_sound(samples, ctx.sblimit), false, 1, pcm);
 }
 
 int16_t pcm16_from_scaled(double scaled) {
@@ -105,26 +105,21 @@ int16_t to_pcm16(double sample) { return pcm16_from_scaled(sample * 32768 + 0.5)
 
 void synthesize_granule(DecoderContext& ctx) {
   // The kernels read each channel's samples in place, a slot's subbands a
-  // fixed stride apart.
+  // fixed stride apart, and take the granule's three slots in one call.
   constexpr int kStride = kMaxChannels * kSlotsPerGranule;
   const SynthesisKernel& kernel = synthesis_kernel(synthesis_path_in_use());
+  advance_v_offset(ctx);
   if (ctx.channel_count == 1) {
     const int subbands = subbands_up_to_last_allocated(ctx, 0);
-    const int values = ctx.two_channel_seen ? 64 : 32;
-    for (int slot = 0; slot < kSlotsPerGranule; ++slot) {
-      advance_v_offset(ctx);
-      kernel.mono(ctx, ctx.mono_ring, &ctx.granule_samples[0][0][slot], kStride, subbands, ctx.two_channel_seen,
-                  ctx.pcm_out + ctx.pcm_count);
-      ctx.pcm_count += values;
-    }
-    return;
+    kernel.mono(ctx, ctx.mono_ring, &ctx.granule_samples[0][0][0], kStride, subbands, ctx.two_channel_seen,
+                kSlotsPerGranule, ctx.pcm_out + ctx.pcm_count);
+    ctx.pcm_count += kSlotsPerGranule * (ctx.two_channel_seen ? 64 : 32);
+  } else {
+    // Both channels in one pass: past the higher of the two counts, both are zero.
+    const int subbands = std::max(subbands_up_to_last_allocated(ctx, 0), subbands_up_to_last_allocated(ctx, 1));
+    kernel.stereo(ctx, ctx.channel_rings[0], ctx.channel_rings[1], &ctx.granule_samples[0][0][0],
+                  &ctx.granule_samples[0][1][0], kStride, subbands, kSlotsPerGranule, ctx.pcm_out + ctx.pcm_count);
+    ctx.pcm_count += kSlotsPerGranule * 64;
   }
-  // Both channels in one pass: past the higher of the two counts, both are zero.
-  const int subbands = std::max(subbands_up_to_last_allocated(ctx, 0), subbands_up_to_last_allocated(ctx, 1));
-  for (int slot = 0; slot < kSlotsPerGranule; ++slot) {
-    advance_v_offset(ctx);
-    kernel.stereo(ctx, ctx.channel_rings[0], ctx.channel_rings[1], &ctx.granule_samples[0][0][slot],
-                  &ctx.granule_samples[0][1][slot], kStride, subbands, ctx.pcm_out + ctx.pcm_count);
-    ctx.pcm_count += 64;
-  }
+  for (int slot = 1; slot < kSlotsPerGranule; ++slot) advance_v_offset(ctx);
 }

@@ -27,9 +27,11 @@ int16_t to_pcm16(double sample);
 // floor(scaled), clipped to 16 bits: to_pcm16 of s is this of s * 32768 + 0.5.
 int16_t pcm16_from_scaled(double scaled);
 
-// One slot's synthesis, computed one way. The sample of subband k is at
-// samples[k * stride]; subbands from `subbands` on are zero in every channel
-// given. mono writes 32 values (each twice in a row when `twice`); stereo
+// The synthesis of 1 to 3 consecutive slots, computed one way. Slot s has
+// the sample of subband k at samples[s + k * stride] and its ring block at
+// v_offset - 64 s (the caller advances v_offset past them after); subbands
+// from `subbands` on are zero in every channel and slot given. For each slot
+// in turn, mono writes 32 values (each twice in a row when `twice`); stereo
 // writes both channels' 32 values interleaved, left first.
 //
 // dequantize sets values[i] = (((codes[i] * r[i] - 1.0) + d[i]) * c[i]) *
@@ -37,9 +39,9 @@ int16_t pcm16_from_scaled(double scaled);
 // lanes: the granule's dequantization, with its steps laid out per value.
 struct SynthesisKernel {
   void (*mono)(const DecoderContext& ctx, double* ring, const double* samples, int stride, int subbands, bool twice,
-               int16_t* pcm);
+               int slots, int16_t* pcm);
   void (*stereo)(const DecoderContext& ctx, double* left_ring, double* right_ring, const double* left,
-                 const double* right, int stride, int subbands, int16_t* pcm);
+                 const double* right, int stride, int subbands, int slots, int16_t* pcm);
   void (*dequantize)(const uint32_t* codes, const double* r, const double* d, const double* c, const double* scale,
                      int count, double* values);
 };

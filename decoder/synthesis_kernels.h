@@ -147,9 +147,28 @@ struct SynthesisKernelFor {
   // s * 32768 + 0.5, the value whose floor, clipped, is the PCM value.
   static Vec scaled(Vec sum) { return L::add(L::mul(sum, L::set1(32768.0)), L::set1(0.5)); }
 
-  // Windowing and output: the 32 PCM values of each channel's ring at
-  // v_offset. C = 2 interleaves the channels; C = 1 with `twice` writes each
-  // value two times in a row.
+  // Outputs per window pass for C channels and S slots: as many as fit the
+  // registers, and at least a vector.
+  template <int C, int S>
+  static constexpr int window_pass() {
+    int n = 32;
+    while (n > W && S * C * (n / W) > L::kAccumulators) n /= 2;
+    return n;
+  }
+
+  // A granule's slots are windowed together where the registers hold at
+  // least two vectors of outputs for each slot and channel; with one, the
+  // loop's own work outweighs the loads saved.
+  template <int C>
+  static constexpr bool windows_whole_granules() {
+    return kSlotsPerGranule * C * 2 <= L::kAccumulators;
+  }
+
+  // Windowing and output of S consecutive slots: the 32 PCM values of each
+  // channel's ring at v_offset, then at each block below it. C = 2 interleaves
+  // the channels; C = 1 with `twice` writes each value two times in a row.
+  // The slots share each load of the window's coefficients, and the window's
+  // loads are what bounds it.
   //
   // Each output's sum starts from its first product, not from 0.0 plus it.
   // The two differ only when that product is -0.0: then 0.0 + p is +0.0. As
@@ -158,71 +177,110 @@ struct SynthesisKernelFor {
   // +-0 + y = y); from there on they are the same. If every term is a zero the
   // sum is +-0.0, and floor(+-0 * 32768 + 0.5) = 0 either way. So the PCM
   // value is the same bit for bit.
-  template <int C>
+  template <int C, int S>
   static void window(const double* const* rings, int v_offset, bool twice, int16_t* pcm) {
-    constexpr int N = per_pass<C>();
+    constexpr int N = window_pass<C, S>();
     constexpr int V = N / W;
+    const int pcm_per_slot = C == 2 || twice ? 64 : 32;
     for (int base = 0; base < 32; base += N) {
-      Vec acc[C][V];
+      Vec acc[S][C][V];
       // Tap 0 starts every sum; the taps after it add on in a loop kept
       // rolled, so that each step issues all the sums' multiplications and
       // additions side by side.
       const double* const d0 = SynthesisWindow + base;
-      const int run0 = window_run_start(v_offset, 0) + base;
 #pragma GCC unroll 16
       for (int q = 0; q < V; ++q) {
-        const Vec dv = in_register(L::load(d0 + W * q));  // loaded once for both channels
+        const Vec dv = in_register(L::load(d0 + W * q));  // loaded once for every slot and channel
+#pragma GCC unroll 3
+        for (int s = 0; s < S; ++s) {
+          const int run = window_run_start(v_offset - 64 * s, 0) + base;
 #pragma GCC unroll 2
-        for (int c = 0; c < C; ++c) acc[c][q] = L::mul(dv, L::load(rings[c] + run0 + W * q));
+          for (int c = 0; c < C; ++c) acc[s][c][q] = L::mul(dv, L::load(rings[c] + run + W * q));
+        }
       }
 #pragma GCC unroll 1
       for (int i = 1; i < 16; ++i) {
-        const int run = window_run_start(v_offset, i) + base;
+        int runs[S];
+#pragma GCC unroll 3
+        for (int s = 0; s < S; ++s) runs[s] = window_run_start(v_offset - 64 * s, i) + base;
         const double* d = SynthesisWindow + 32 * i + base;
 #pragma GCC unroll 16
         for (int q = 0; q < V; ++q) {
           const Vec dv = in_register(L::load(d + W * q));
+#pragma GCC unroll 3
+          for (int s = 0; s < S; ++s) {
 #pragma GCC unroll 2
-          for (int c = 0; c < C; ++c) acc[c][q] = L::add(acc[c][q], L::mul(dv, L::load(rings[c] + run + W * q)));
+            for (int c = 0; c < C; ++c) {
+              acc[s][c][q] = L::add(acc[s][c][q], L::mul(dv, L::load(rings[c] + runs[s] + W * q)));
+            }
+          }
         }
       }
+#pragma GCC unroll 3
+      for (int s = 0; s < S; ++s) {
+        int16_t* const out = pcm + s * pcm_per_slot;
 #pragma GCC unroll 16
-      for (int q = 0; q < V; ++q) {
-        const int at = base + W * q;
-        if (C == 2) {
-          L::store_pcm_pairs(scaled(acc[0][q]), scaled(acc[C - 1][q]), pcm + 2 * at);
-        } else if (twice) {
-          const Vec s = scaled(acc[0][q]);
-          L::store_pcm_pairs(s, s, pcm + 2 * at);
-        } else {
-          L::store_pcm(scaled(acc[0][q]), pcm + at);
+        for (int q = 0; q < V; ++q) {
+          const int at = base + W * q;
+          if (C == 2) {
+            L::store_pcm_pairs(scaled(acc[s][0][q]), scaled(acc[s][C - 1][q]), out + 2 * at);
+          } else if (twice) {
+            const Vec scaled_sum = scaled(acc[s][0][q]);
+            L::store_pcm_pairs(scaled_sum, scaled_sum, out + 2 * at);
+          } else {
+            L::store_pcm(scaled(acc[s][0][q]), out + at);
+          }
         }
       }
     }
+  }
+
+  // The ring offset of the s-th of consecutive slots from v_offset.
+  static int slot_offset(int v_offset, int s) { return (v_offset - 64 * s) & (kRingLength - 1); }
+
+  // A whole granule's slots are matrixed first, then windowed together: the
+  // ring keeps two blocks more than the window reads, so the later slots'
+  // new blocks overwrite nothing the earlier slots still read.
+  static_assert(kRingLength >= 64 * (16 + kSlotsPerGranule - 1), "the ring holds a granule's new blocks");
+
+  template <int C>
+  static void window_slots(const double* const* rings, int v_offset, bool twice, int slots, int16_t* pcm) {
+    if (windows_whole_granules<C>() && slots == kSlotsPerGranule) {
+      window<C, kSlotsPerGranule>(rings, v_offset, twice, pcm);
+      return;
+    }
+    const int pcm_per_slot = C == 2 || twice ? 64 : 32;
+    for (int s = 0; s < slots; ++s) window<C, 1>(rings, slot_offset(v_offset, s), twice, pcm + s * pcm_per_slot);
   }
 
   static void mono(const DecoderContext& ctx, double* ring, const double* samples, int stride, int subbands,
-                   bool twice, int16_t* pcm) {
-    double* const blocks[1] = {ring + ctx.v_offset};
+                   bool twice, int slots, int16_t* pcm) {
+    for (int s = 0; s < slots; ++s) {
+      const double* slot_samples = samples + s;
+      double* const blocks[1] = {ring + slot_offset(ctx.v_offset, s)};
+      matrix<1>(ctx, &slot_samples, stride, subbands, blocks);
+    }
     const double* const rings[1] = {ring};
-    matrix<1>(ctx, &samples, stride, subbands, blocks);
-    window<1>(rings, ctx.v_offset, twice, pcm);
+    window_slots<1>(rings, ctx.v_offset, twice, slots, pcm);
   }
 
   static void stereo(const DecoderContext& ctx, double* left_ring, double* right_ring, const double* left,
-                     const double* right, int stride, int subbands, int16_t* pcm) {
-    const double* const samples[2] = {left, right};
-    double* const blocks[2] = {left_ring + ctx.v_offset, right_ring + ctx.v_offset};
-    const double* const rings[2] = {left_ring, right_ring};
-    // Both channels share each column load only if all their rows fit the
-    // registers at once; otherwise each pass would broadcast the samples again.
-    if (per_pass<2>() == 32) {
-      matrix<2>(ctx, samples, stride, subbands, blocks);
-    } else {
-      matrix<1>(ctx, samples, stride, subbands, blocks);
-      matrix<1>(ctx, samples + 1, stride, subbands, blocks + 1);
+                     const double* right, int stride, int subbands, int slots, int16_t* pcm) {
+    for (int s = 0; s < slots; ++s) {
+      const double* const samples[2] = {left + s, right + s};
+      const int at = slot_offset(ctx.v_offset, s);
+      double* const blocks[2] = {left_ring + at, right_ring + at};
+      // Both channels share each column load only if all their rows fit the
+      // registers at once; otherwise each pass would broadcast the samples again.
+      if (per_pass<2>() == 32) {
+        matrix<2>(ctx, samples, stride, subbands, blocks);
+      } else {
+        matrix<1>(ctx, samples, stride, subbands, blocks);
+        matrix<1>(ctx, samples + 1, stride, subbands, blocks + 1);
+      }
     }
-    window<2>(rings, ctx.v_offset, false, pcm);
+    const double* const rings[2] = {left_ring, right_ring};
+    window_slots<2>(rings, ctx.v_offset, false, slots, pcm);
   }
 
   // Lane by lane the scalar steps, in their order; the last values that don't

@@ -76,9 +76,11 @@ int random_slot(std::mt19937& random, double scale, int sblimit, int n, double* 
   return subbands;
 }
 
-// Runs 40 slots of one channel (twice or not) through the path and through the
-// plain sums, comparing the ring bits and the PCM after every slot.
-void expect_mono_slots_match(const SynthesisKernel& kernel, DecoderContext& ctx, DecoderContext& plain, bool twice) {
+// Runs 42 slots of one channel (twice or not) through the path, a slot per
+// call or a granule's three at once, and through the plain sums, comparing
+// the ring bits and the PCM after every call.
+void expect_mono_slots_match(const SynthesisKernel& kernel, DecoderContext& ctx, DecoderContext& plain, bool twice,
+                             int slots_per_call) {
   for (int sblimit : {8, 12, 27, 30}) {
     // A scale of 1 stays mostly in range; 40 clips most values.
     for (double scale : {1.0, 40.0}) {
@@ -86,28 +88,34 @@ void expect_mono_slots_match(const SynthesisKernel& kernel, DecoderContext& ctx,
       reset_synthesis(ctx);
       reset_synthesis(plain);
       std::mt19937 random(7);
-      for (int n = 0; n < 40; ++n) {
+      static GranuleLayout granule;
+      int16_t expected[kSlotsPerGranule][32];
+      int call_subbands = 0;
+      for (int n = 0; n < 42; ++n) {
         SCOPED_TRACE("sblimit " + std::to_string(sblimit) + ", scale " + std::to_string(scale) + ", slot " +
                      std::to_string(n));
-        static GranuleLayout granule;
         double samples[kSubbands];
         const int subbands = random_slot(random, scale, sblimit, n, samples);
-        const int slot = n % kSlotsPerGranule;
+        const int slot = n % slots_per_call;
         for (int k = 0; k < kSubbands; ++k) granule[k][0][slot] = samples[k];
-        advance_v_offset(ctx);
+        call_subbands = slot == 0 ? subbands : std::max(call_subbands, subbands);
         advance_v_offset(plain);
-        int16_t got[64];
-        int16_t expected[32];
-        kernel.mono(ctx, ctx.mono_ring, &granule[0][0][slot], kStride, subbands, twice, got);
-        plain_sums(plain, plain.mono_ring, samples, expected);
+        plain_sums(plain, plain.mono_ring, samples, expected[slot]);
+        if (slot != slots_per_call - 1) continue;
+        advance_v_offset(ctx);
+        int16_t got[kSlotsPerGranule * 64];
+        kernel.mono(ctx, ctx.mono_ring, &granule[0][0][0], kStride, call_subbands, twice, slots_per_call, got);
+        for (int s = 1; s < slots_per_call; ++s) advance_v_offset(ctx);
         // Bits, not values: a zero of the wrong sign would show here.
         ASSERT_EQ(memcmp(ctx.mono_ring, plain.mono_ring, sizeof ctx.mono_ring), 0);
-        for (int j = 0; j < 32; ++j) {
-          if (twice) {
-            ASSERT_EQ(got[2 * j], expected[j]) << j;
-            ASSERT_EQ(got[2 * j + 1], expected[j]) << j;
-          } else {
-            ASSERT_EQ(got[j], expected[j]) << j;
+        for (int s = 0; s < slots_per_call; ++s) {
+          for (int j = 0; j < 32; ++j) {
+            if (twice) {
+              ASSERT_EQ(got[64 * s + 2 * j], expected[s][j]) << s << " " << j;
+              ASSERT_EQ(got[64 * s + 2 * j + 1], expected[s][j]) << s << " " << j;
+            } else {
+              ASSERT_EQ(got[32 * s + j], expected[s][j]) << s << " " << j;
+            }
           }
         }
       }
@@ -117,39 +125,47 @@ void expect_mono_slots_match(const SynthesisKernel& kernel, DecoderContext& ctx,
 
 // The same for two channels in one pass: the right channel has its own
 // samples (fewer subbands now and then), ring and place in the PCM.
-void expect_stereo_slots_match(const SynthesisKernel& kernel, DecoderContext& ctx, DecoderContext& plain) {
+void expect_stereo_slots_match(const SynthesisKernel& kernel, DecoderContext& ctx, DecoderContext& plain,
+                               int slots_per_call) {
   for (int sblimit : {8, 12, 27, 30}) {
     for (double scale : {1.0, 40.0}) {
       ctx.sblimit = plain.sblimit = sblimit;
       reset_synthesis(ctx);
       reset_synthesis(plain);
       std::mt19937 random(11);
-      for (int n = 0; n < 40; ++n) {
+      static GranuleLayout granule;
+      int16_t expected_left[kSlotsPerGranule][32];
+      int16_t expected_right[kSlotsPerGranule][32];
+      int call_subbands = 0;
+      for (int n = 0; n < 42; ++n) {
         SCOPED_TRACE("sblimit " + std::to_string(sblimit) + ", scale " + std::to_string(scale) + ", slot " +
                      std::to_string(n));
-        static GranuleLayout granule;
         double left[kSubbands];
         double right[kSubbands];
         const int left_subbands = random_slot(random, scale, sblimit, n, left);
         const int right_subbands = random_slot(random, scale, sblimit, n / 2 + 1, right);
-        const int slot = n % kSlotsPerGranule;
+        const int slot = n % slots_per_call;
         for (int k = 0; k < kSubbands; ++k) {
           granule[k][0][slot] = left[k];
           granule[k][1][slot] = right[k];
         }
-        advance_v_offset(ctx);
+        const int subbands = std::max(left_subbands, right_subbands);
+        call_subbands = slot == 0 ? subbands : std::max(call_subbands, subbands);
         advance_v_offset(plain);
-        int16_t got[64];
-        int16_t expected_left[32];
-        int16_t expected_right[32];
-        kernel.stereo(ctx, ctx.channel_rings[0], ctx.channel_rings[1], &granule[0][0][slot], &granule[0][1][slot],
-                      kStride, std::max(left_subbands, right_subbands), got);
-        plain_sums(plain, plain.channel_rings[0], left, expected_left);
-        plain_sums(plain, plain.channel_rings[1], right, expected_right);
+        plain_sums(plain, plain.channel_rings[0], left, expected_left[slot]);
+        plain_sums(plain, plain.channel_rings[1], right, expected_right[slot]);
+        if (slot != slots_per_call - 1) continue;
+        advance_v_offset(ctx);
+        int16_t got[kSlotsPerGranule * 64];
+        kernel.stereo(ctx, ctx.channel_rings[0], ctx.channel_rings[1], &granule[0][0][0], &granule[0][1][0], kStride,
+                      call_subbands, slots_per_call, got);
+        for (int s = 1; s < slots_per_call; ++s) advance_v_offset(ctx);
         ASSERT_EQ(memcmp(ctx.channel_rings, plain.channel_rings, sizeof ctx.channel_rings), 0);
-        for (int j = 0; j < 32; ++j) {
-          ASSERT_EQ(got[2 * j], expected_left[j]) << "left " << j;
-          ASSERT_EQ(got[2 * j + 1], expected_right[j]) << "right " << j;
+        for (int s = 0; s < slots_per_call; ++s) {
+          for (int j = 0; j < 32; ++j) {
+            ASSERT_EQ(got[64 * s + 2 * j], expected_left[s][j]) << "slot " << s << ", left " << j;
+            ASSERT_EQ(got[64 * s + 2 * j + 1], expected_right[s][j]) << "slot " << s << ", right " << j;
+          }
         }
       }
     }
@@ -159,17 +175,21 @@ void expect_stereo_slots_match(const SynthesisKernel& kernel, DecoderContext& ct
 TEST_P(SynthesisPaths, SlotsMatchThePlainSumsDownToTheRingBits) {
   // The computed matrix has its symmetries, so the kernels use them.
   ASSERT_EQ(kernel_ctx->computed_rows, 32);
-  {
-    SCOPED_TRACE("one channel");
-    expect_mono_slots_match(kernel(), *kernel_ctx, *plain_ctx, false);
-  }
-  {
-    SCOPED_TRACE("one channel written twice");
-    expect_mono_slots_match(kernel(), *kernel_ctx, *plain_ctx, true);
-  }
-  {
-    SCOPED_TRACE("two channels");
-    expect_stereo_slots_match(kernel(), *kernel_ctx, *plain_ctx);
+  // A slot per call, two (windowed one by one), and a granule's three at once.
+  for (int slots : {1, 2, kSlotsPerGranule}) {
+    SCOPED_TRACE(std::to_string(slots) + " slots per call");
+    {
+      SCOPED_TRACE("one channel");
+      expect_mono_slots_match(kernel(), *kernel_ctx, *plain_ctx, false, slots);
+    }
+    {
+      SCOPED_TRACE("one channel written twice");
+      expect_mono_slots_match(kernel(), *kernel_ctx, *plain_ctx, true, slots);
+    }
+    {
+      SCOPED_TRACE("two channels");
+      expect_stereo_slots_match(kernel(), *kernel_ctx, *plain_ctx, slots);
+    }
   }
 }
 
@@ -190,8 +210,10 @@ TEST_P(SynthesisPaths, AMatrixWithoutTheSymmetriesIsComputedInFull) {
       lay_out_cos_matrix(*c);
     }
     ASSERT_EQ(kernel_ctx->computed_rows, 64);
-    expect_mono_slots_match(kernel(), *kernel_ctx, *plain_ctx, false);
-    expect_stereo_slots_match(kernel(), *kernel_ctx, *plain_ctx);
+    for (int slots : {1, kSlotsPerGranule}) {
+      expect_mono_slots_match(kernel(), *kernel_ctx, *plain_ctx, false, slots);
+      expect_stereo_slots_match(kernel(), *kernel_ctx, *plain_ctx, slots);
+    }
   }
 }
 
@@ -223,7 +245,7 @@ TEST_P(SynthesisPaths, ZeroSignsInTheWindowSumsNeverReachThePcm) {
     int16_t got[64];
     int16_t expected[3][32];
     kernel().stereo(*kernel_ctx, kernel_ctx->channel_rings[0], kernel_ctx->channel_rings[1], &silence[0][0][0],
-                    &silence[0][1][0], kStride, 0, got);
+                    &silence[0][1][0], kStride, 0, 1, got);
     plain_sums(*plain_ctx, plain_ctx->channel_rings[0], zeros, expected[0]);
     plain_sums(*plain_ctx, plain_ctx->channel_rings[1], zeros, expected[1]);
     for (int j = 0; j < 32; ++j) {
@@ -231,7 +253,7 @@ TEST_P(SynthesisPaths, ZeroSignsInTheWindowSumsNeverReachThePcm) {
       ASSERT_EQ(got[2 * j + 1], expected[1][j]) << "round " << round << ", right " << j;
       negative_zero_first_products += std::signbit(SynthesisWindow[j] * 0.0) ? 1 : 0;
     }
-    kernel().mono(*kernel_ctx, kernel_ctx->mono_ring, &silence[0][0][0], kStride, 0, false, got);
+    kernel().mono(*kernel_ctx, kernel_ctx->mono_ring, &silence[0][0][0], kStride, 0, false, 1, got);
     plain_sums(*plain_ctx, plain_ctx->mono_ring, zeros, expected[2]);
     ASSERT_EQ(memcmp(got, expected[2], sizeof expected[2]), 0) << "round " << round << ", one channel";
   }

@@ -80,11 +80,11 @@ TEST(SynthesisWindow, MatchesTheStandardsAnchorsSymmetriesAndDecimals) {
   }
 }
 
-TEST_F(Synthesis, WindowAtOffset960ReadsItsSecondRunFromTheRingsStart) {
-  ctx->v_offset = 0;  // the next slot writes 960..1023
+TEST_F(Synthesis, WindowAtTheRingsLastBlockReadsItsSecondRunFromTheRingsStart) {
+  ctx->v_offset = 0;  // the next slot writes the last 64 entries
   for (int i = 32; i < 64; ++i) ctx->mono_ring[i] = 1000.0;
   slot();
-  ASSERT_EQ(ctx->v_offset, 960);
+  ASSERT_EQ(ctx->v_offset, kRingLength - 64);
   // All new values are zero; only entries 32..63, as U[32..63], reach the output.
   for (int j = 0; j < 32; ++j) EXPECT_EQ(pcm[j], to_pcm16(SynthesisWindow[32 + j] * 1000.0)) << j;
 }
@@ -113,7 +113,11 @@ TEST_F(Synthesis, SixteenSilentSlotsLeaveNothingOfThePast) {
   }
   for (double& s : samples) s = 0.0;
   for (int n = 0; n < 16; ++n) slot();
-  for (int i = 0; i < kRingLength; ++i) ASSERT_EQ(ctx->mono_ring[i], 0.0) << i;
+  // The window reads the 16 newest blocks; the ring's older ones are never read again.
+  for (int i = 0; i < 16 * 64; ++i) {
+    const int at = (ctx->v_offset + i) & (kRingLength - 1);
+    ASSERT_EQ(ctx->mono_ring[at], 0.0) << at;
+  }
   for (int j = 0; j < 32; ++j) EXPECT_EQ(pcm[j], 0);
 }
 
