@@ -185,8 +185,8 @@ void plan_frame(DecoderContext& ctx, FramePlan& plan) {
     for (int ch = 0; ch < kMaxChannels; ++ch) {
       const int first = sb * kSubbandValues + ch * kSlotsPerGranule;
       const bool coded = ch < channels && ctx.alloc[ch][sb] != 0;
-      // A silent subband's codes are 0 and its steps make +0.0 of them:
-      // (0 x 0.0 - 1.0 + 1.0) x 0.0.
+      // A silent subband's steps make +0.0 of any code it may hold:
+      // (code x 0.0 - 1.0 + 1.0) x 0.0 x 0.0.
       double msb_reciprocal = 0.0;
       double d = 1.0;
       double c = 0.0;
@@ -200,8 +200,10 @@ void plan_frame(DecoderContext& ctx, FramePlan& plan) {
         plan.msb_reciprocal[i] = msb_reciprocal;
         plan.d[i] = d;
         plan.c[i] = c;
-        for (double* part_scales : plan.scale) part_scales[i] = 0.0;
-        if (!coded) codes[i] = 0;
+        if (!coded) {
+          for (double* part_scales : plan.scale) part_scales[i] = 0.0;  // coded ones come from plan_scales
+          codes[i] = 0;
+        }
       }
     }
   }

@@ -25,16 +25,19 @@ constexpr int kComputedRowsSymmetric = 32;
 // the second half of the blocks between them.
 inline int window_run_start(int v_offset, int i) { return (v_offset + 64 * i + 32 * (i & 1)) & (kRingLength - 1); }
 
-// A loaded vector kept in a register for all its uses. Left alone, the
+// A loaded vector kept in a register for all its `uses`. Left alone, the
 // compiler loads it again for each use as a memory operand, and these loops
-// run out of loads before they run out of arithmetic.
-template <class Vec>
+// run out of loads before they run out of arithmetic. A vector used once
+// stays a memory operand.
+template <int uses, class Vec>
 inline Vec in_register(Vec x) {
+  if (uses > 1) {
 #if defined(__aarch64__)
-  __asm__("" : "+w"(x));
+    __asm__("" : "+w"(x));
 #else
-  __asm__("" : "+v"(x));
+    __asm__("" : "+v"(x));
 #endif
+  }
   return x;
 }
 
@@ -79,7 +82,7 @@ struct SynthesisKernelFor {
 #pragma GCC unroll 16
       for (int q = 0; q < V; ++q) {
         // One load of the column serves both channels.
-        const Vec n = in_register(L::load(column + W * q));
+        const Vec n = in_register<C>(L::load(column + W * q));
 #pragma GCC unroll 2
         for (int c = 0; c < C; ++c) acc[c][q] = L::add(acc[c][q], L::mul(n, s[c]));
       }
@@ -190,7 +193,7 @@ struct SynthesisKernelFor {
       const double* const d0 = SynthesisWindow + base;
 #pragma GCC unroll 16
       for (int q = 0; q < V; ++q) {
-        const Vec dv = in_register(L::load(d0 + W * q));  // loaded once for every slot and channel
+        const Vec dv = in_register<S * C>(L::load(d0 + W * q));  // loaded once for every slot and channel
 #pragma GCC unroll 3
         for (int s = 0; s < S; ++s) {
           const int run = window_run_start(v_offset - 64 * s, 0) + base;
@@ -206,7 +209,7 @@ struct SynthesisKernelFor {
         const double* d = SynthesisWindow + 32 * i + base;
 #pragma GCC unroll 16
         for (int q = 0; q < V; ++q) {
-          const Vec dv = in_register(L::load(d + W * q));
+          const Vec dv = in_register<S * C>(L::load(d + W * q));
 #pragma GCC unroll 3
           for (int s = 0; s < S; ++s) {
 #pragma GCC unroll 2
