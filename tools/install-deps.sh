@@ -30,6 +30,11 @@ for package in "${missing[@]}"; do
 done
 echo "installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-# A mirror caught mid-sync fails one index; apt keeps the older one, which still installs.
-apt-get update -qq || echo "apt-get update reported errors; installing from the indexes it has" >&2
+# A mirror caught mid-sync fails an index for a while: try again before
+# installing from the indexes apt has.
+for attempt in 1 2 3; do
+  apt-get update -qq && break
+  echo "apt-get update failed (attempt $attempt of 3)" >&2
+  [ "$attempt" -lt 3 ] && sleep 30
+done
 apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
