@@ -16,7 +16,6 @@ constexpr int kMatrixRows = 64;
 // The 16 blocks of 64 the window reads, and room for a granule's newer ones.
 constexpr int kRingLength = 2048;
 constexpr int kWindowLength = 512;
-constexpr int kFramePcmValues = 2304;
 constexpr int kWavHeaderSize = 44;
 
 // How the WAV file is laid out; wav_writer.h says when each is chosen.
@@ -87,8 +86,7 @@ struct DecoderContext {
   alignas(64) double mono_ring[kRingLength];
   alignas(64) double channel_rings[kMaxChannels][kRingLength];
   int v_offset;
-  int16_t pcm_out[kFramePcmValues];
-  int pcm_count;
+  int pcm_count;  // PCM values of the frame so far, at frame_pcm (wav_writer.h)
 
   // wav_writer: the layout, the PCM waiting in the batch and what has gone
   // into the output file.

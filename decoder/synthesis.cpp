@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "decoder/synthesis_kernels.h"
+#include "decoder/wav_writer.h"
 
 namespace {
 
@@ -112,13 +113,13 @@ void synthesize_granule(DecoderContext& ctx) {
   if (ctx.channel_count == 1) {
     const int subbands = subbands_up_to_last_allocated(ctx, 0);
     kernel.mono(ctx, ctx.mono_ring, &ctx.granule_samples[0][0][0], kStride, subbands, ctx.two_channel_seen,
-                kSlotsPerGranule, ctx.pcm_out + ctx.pcm_count);
+                kSlotsPerGranule, frame_pcm(ctx) + ctx.pcm_count);
     ctx.pcm_count += kSlotsPerGranule * (ctx.two_channel_seen ? 64 : 32);
   } else {
     // Both channels in one pass: past the higher of the two counts, both are zero.
     const int subbands = std::max(subbands_up_to_last_allocated(ctx, 0), subbands_up_to_last_allocated(ctx, 1));
     kernel.stereo(ctx, ctx.channel_rings[0], ctx.channel_rings[1], &ctx.granule_samples[0][0][0],
-                  &ctx.granule_samples[0][1][0], kStride, subbands, kSlotsPerGranule, ctx.pcm_out + ctx.pcm_count);
+                  &ctx.granule_samples[0][1][0], kStride, subbands, kSlotsPerGranule, frame_pcm(ctx) + ctx.pcm_count);
     ctx.pcm_count += kSlotsPerGranule * 64;
   }
   for (int slot = 1; slot < kSlotsPerGranule; ++slot) advance_v_offset(ctx);

@@ -61,5 +61,6 @@ const SynthesisKernel& synthesis_kernel(SynthesisPath path);
 // the test switch SONDRIK_SYNTHESIS_PATH names another available one.
 SynthesisPath synthesis_path_in_use();
 
-// Synthesizes the three slots of the granule in granule_samples into pcm_out.
+// Synthesizes the three slots of the granule in granule_samples into the
+// frame's PCM, behind the pcm_count values there.
 void synthesize_granule(DecoderContext& ctx);

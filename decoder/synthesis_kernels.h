@@ -238,6 +238,77 @@ struct SynthesisKernelFor {
     }
   }
 
+  // Stores the PCM of one slot's sums for outputs base .. base + N - 1.
+  template <int C, int V>
+  static void store_slot_pcm(const Vec (&sums)[C][V], int base, bool twice, int16_t* out) {
+#pragma GCC unroll 16
+    for (int q = 0; q < V; ++q) {
+      const int at = base + W * q;
+      if (C == 2) {
+        L::store_pcm_pairs(scaled(sums[0][q]), scaled(sums[C - 1][q]), out + 2 * at);
+      } else if (twice) {
+        const Vec scaled_sum = scaled(sums[0][q]);
+        L::store_pcm_pairs(scaled_sum, scaled_sum, out + 2 * at);
+      } else {
+        L::store_pcm(scaled(sums[0][q]), out + at);
+      }
+    }
+  }
+
+  // The window over a granule's three slots: window<C, 3>, with fewer loads
+  // still. Slot s reads tap i from block v_offset - 64 s + 64 i, half i & 1,
+  // so the third slot's tap i + 2 is the first slot's tap i, entry for entry:
+  // those vectors stay in registers for two taps instead of being loaded
+  // again. The sums and their order are window<C, 3>'s.
+  template <int C>
+  static void window_granule(const double* const* rings, int v_offset, bool twice, int16_t* pcm) {
+    constexpr int S = kSlotsPerGranule;
+    constexpr int N = window_pass<C, S>();
+    constexpr int V = N / W;
+    const int pcm_per_slot = C == 2 || twice ? 64 : 32;
+    for (int base = 0; base < 32; base += N) {
+      Vec acc[S][C][V];
+      // held[t][c][q]: the first slot's vectors of the last even (t = 0) and
+      // odd (t = 1) tap.
+      Vec held[2][C][V];
+      // One tap for all three slots; the third slot takes `third` (its own
+      // loads at taps 0 and 1, the first slot's from two taps before later).
+      auto tap = [&](int i, bool first_tap, bool third_loads) {
+        const double* d = SynthesisWindow + 32 * i + base;
+        const int run0 = window_run_start(v_offset, i) + base;
+        const int run1 = window_run_start(v_offset - 64, i) + base;
+        const int run2 = window_run_start(v_offset - 128, i) + base;
+#pragma GCC unroll 16
+        for (int q = 0; q < V; ++q) {
+          const Vec dv = in_register<S * C>(L::load(d + W * q));
+#pragma GCC unroll 2
+          for (int c = 0; c < C; ++c) {
+            const Vec first = in_register<2>(L::load(rings[c] + run0 + W * q));
+            const Vec second = L::load(rings[c] + run1 + W * q);
+            const Vec third = third_loads ? L::load(rings[c] + run2 + W * q) : held[i & 1][c][q];
+            const Vec p0 = L::mul(dv, first);
+            const Vec p1 = L::mul(dv, second);
+            const Vec p2 = L::mul(dv, third);
+            acc[0][c][q] = first_tap ? p0 : L::add(acc[0][c][q], p0);
+            acc[1][c][q] = first_tap ? p1 : L::add(acc[1][c][q], p1);
+            acc[2][c][q] = first_tap ? p2 : L::add(acc[2][c][q], p2);
+            held[i & 1][c][q] = first;
+          }
+        }
+      };
+      tap(0, true, true);
+      tap(1, false, true);
+      // Two taps a step, so that the held vectors keep their registers.
+#pragma GCC unroll 1
+      for (int i = 2; i < 16; i += 2) {
+        tap(i, false, false);
+        tap(i + 1, false, false);
+      }
+#pragma GCC unroll 3
+      for (int s = 0; s < S; ++s) store_slot_pcm<C, V>(acc[s], base, twice, pcm + s * pcm_per_slot);
+    }
+  }
+
   // The ring offset of the s-th of consecutive slots from v_offset.
   static int slot_offset(int v_offset, int s) { return (v_offset - 64 * s) & (kRingLength - 1); }
 
@@ -249,7 +320,7 @@ struct SynthesisKernelFor {
   template <int C>
   static void window_slots(const double* const* rings, int v_offset, bool twice, int slots, int16_t* pcm) {
     if (windows_whole_granules<C>() && slots == kSlotsPerGranule) {
-      window<C, kSlotsPerGranule>(rings, v_offset, twice, pcm);
+      window_granule<C>(rings, v_offset, twice, pcm);
       return;
     }
     const int pcm_per_slot = C == 2 || twice ? 64 : 32;

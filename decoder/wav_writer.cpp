@@ -18,7 +18,8 @@ constexpr uint32_t kPipeBatchBytes = 14 * kMostFramePcmBytes;
 
 // Process-wide, like the bit reader: one stream is decoded at a time in a
 // process, and a buffer this size has no place on a worker thread's stack.
-alignas(64) uint8_t pcm_batch[kFileBatchBytes];
+// The batch, and room behind it for the frame being decoded.
+alignas(64) int16_t pcm_batch[(kFileBatchBytes + kMostFramePcmBytes) / 2];
 
 const char* output_name_for_messages = nullptr;
 
@@ -229,11 +230,17 @@ FrameResult write_frame_pcm(DecoderContext& ctx) {
   static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "PCM is written in the host's byte order");
   const uint32_t bytes = static_cast<uint32_t>(ctx.pcm_count) * 2;
   if (!has_room_for(ctx, bytes)) return FrameResult::WavFull;
-  if (ctx.batch_bytes + bytes > ctx.batch_limit && !write_batch(ctx)) return FrameResult::WriteFailed;
-  memcpy(pcm_batch + ctx.batch_bytes, ctx.pcm_out, bytes);
+  if (ctx.batch_bytes + bytes > ctx.batch_limit) {
+    // The frame lies behind the batch: the batch goes out, the frame moves to its start.
+    const uint32_t frame_at = ctx.batch_bytes;
+    if (!write_batch(ctx)) return FrameResult::WriteFailed;
+    memmove(pcm_batch, pcm_batch + frame_at / 2, bytes);
+  }
   ctx.batch_bytes += bytes;
   return FrameResult::Written;
 }
+
+int16_t* frame_pcm(const DecoderContext& ctx) { return pcm_batch + ctx.batch_bytes / 2; }
 
 int64_t pcm_bytes_produced(const DecoderContext& ctx) { return ctx.bytes_written + ctx.batch_bytes; }
 

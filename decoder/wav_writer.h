@@ -59,6 +59,10 @@ void reserve_wav_header(DecoderContext& ctx);
 // At the first frame, before any PCM: canonical or RF64, from the estimate.
 void choose_wav_layout(DecoderContext& ctx, int32_t bitrate_kbps);
 
+// Where a frame's PCM is made: right behind the batch, so that adding it to
+// the batch copies nothing. pcm_count values of the frame from here on.
+int16_t* frame_pcm(const DecoderContext& ctx);
+
 // Adds the frame's PCM to the batch, writing the batch first when the frame
 // would not fit in it. WriteFailed when that write failed; WavFull when a
 // canonical file would pass 4 GiB. bytes_written counts what each write reported.

@@ -41,7 +41,7 @@ std::unique_ptr<DecoderContext> stereo_context(MemoryInput* input, MemoryOutput*
 // Writes `frames` frames, each with its number in its first samples.
 bool write_numbered_frames(DecoderContext& ctx, int64_t frames) {
   for (int64_t f = 0; f < frames; ++f) {
-    for (int i = 0; i < 4; ++i) ctx.pcm_out[i] = static_cast<int16_t>(f >> (16 * i));
+    for (int i = 0; i < 4; ++i) frame_pcm(ctx)[i] = static_cast<int16_t>(f >> (16 * i));
     if (write_frame_pcm(ctx) != FrameResult::Written) return false;
     ctx.frame_count += 1;
   }
