@@ -144,6 +144,11 @@ const double ScaleFactorTable[64] = {
 const QuantClass* find_quant_class(uint32_t levels) {
   const QuantClass* row = &quant_classes[0];
   if (levels <= 3) return row;
+  // 2^k - 1 levels for k = 4 .. 16 are rows 4 .. 16, one after another: the
+  // common case, found without the search.
+  if ((levels & (levels + 1)) == 0 && levels >= 15 && levels <= 65535) {
+    return row + (32 - __builtin_clz(levels));
+  }
   const QuantClass* last = &quant_classes[kQuantClassCount - 1];
   while (row < last && row->levels < levels) ++row;
   return row;
