@@ -167,77 +167,6 @@ struct SynthesisKernelFor {
     return kSlotsPerGranule * C * 2 <= L::kAccumulators;
   }
 
-  // Windowing and output of S consecutive slots: the 32 PCM values of each
-  // channel's ring at v_offset, then at each block below it. C = 2 interleaves
-  // the channels; C = 1 with `twice` writes each value two times in a row.
-  // The slots share each load of the window's coefficients, and the window's
-  // loads are what bounds it.
-  //
-  // Each output's sum starts from its first product, not from 0.0 plus it.
-  // The two differ only when that product is -0.0: then 0.0 + p is +0.0. As
-  // long as the partial sums are zeros they may differ in sign only, and the
-  // first non-zero term makes both equal to it (x + +-0 = x for x != 0, and
-  // +-0 + y = y); from there on they are the same. If every term is a zero the
-  // sum is +-0.0, and floor(+-0 * 32768 + 0.5) = 0 either way. So the PCM
-  // value is the same bit for bit.
-  template <int C, int S>
-  static void window(const double* const* rings, int v_offset, bool twice, int16_t* pcm) {
-    constexpr int N = window_pass<C, S>();
-    constexpr int V = N / W;
-    const int pcm_per_slot = C == 2 || twice ? 64 : 32;
-    for (int base = 0; base < 32; base += N) {
-      Vec acc[S][C][V];
-      // Tap 0 starts every sum; the taps after it add on in a loop kept
-      // rolled, so that each step issues all the sums' multiplications and
-      // additions side by side.
-      const double* const d0 = SynthesisWindow + base;
-#pragma GCC unroll 16
-      for (int q = 0; q < V; ++q) {
-        const Vec dv = in_register<S * C>(L::load(d0 + W * q));  // loaded once for every slot and channel
-#pragma GCC unroll 3
-        for (int s = 0; s < S; ++s) {
-          const int run = window_run_start(v_offset - 64 * s, 0) + base;
-#pragma GCC unroll 2
-          for (int c = 0; c < C; ++c) acc[s][c][q] = L::mul(dv, L::load(rings[c] + run + W * q));
-        }
-      }
-#pragma GCC unroll 1
-      for (int i = 1; i < 16; ++i) {
-        int runs[S];
-#pragma GCC unroll 3
-        for (int s = 0; s < S; ++s) runs[s] = window_run_start(v_offset - 64 * s, i) + base;
-        const double* d = SynthesisWindow + 32 * i + base;
-#pragma GCC unroll 16
-        for (int q = 0; q < V; ++q) {
-          const Vec dv = in_register<S * C>(L::load(d + W * q));
-#pragma GCC unroll 3
-          for (int s = 0; s < S; ++s) {
-#pragma GCC unroll 2
-            for (int c = 0; c < C; ++c) {
-              acc[s][c][q] = L::add(acc[s][c][q], L::mul(dv, L::load(rings[c] + runs[s] + W * q)));
-            }
-          }
-        }
-      }
-#pragma GCC unroll 3
-      for (int s = 0; s < S; ++s) {
-        int16_t* const out = pcm + s * pcm_per_slot;
-#pragma GCC unroll 16
-        for (int q = 0; q < V; ++q) {
-          const int at = base + W * q;
-          if (C == 2) {
-            L::store_pcm_pairs(scaled(acc[s][0][q]), scaled(acc[s][C - 1][q]), out + 2 * at);
-          } else if (twice) {
-            const Vec scaled_sum = scaled(acc[s][0][q]);
-            L::store_pcm_pairs(scaled_sum, scaled_sum, out + 2 * at);
-          } else {
-            L::store_pcm(scaled(acc[s][0][q]), out + at);
-          }
-        }
-      }
-    }
-  }
-
   // Stores the PCM of one slot's sums for outputs base .. base + N - 1.
   template <int C, int V>
   static void store_slot_pcm(const Vec (&sums)[C][V], int base, bool twice, int16_t* out) {
@@ -255,11 +184,56 @@ struct SynthesisKernelFor {
     }
   }
 
-  // The window over a granule's three slots: window<C, 3>, with fewer loads
-  // still. Slot s reads tap i from block v_offset - 64 s + 64 i, half i & 1,
-  // so the third slot's tap i + 2 is the first slot's tap i, entry for entry:
-  // those vectors stay in registers for two taps instead of being loaded
-  // again. The sums and their order are window<C, 3>'s.
+  // Windowing and output of one slot: the 32 PCM values of each channel's
+  // ring at v_offset. C = 2 interleaves the channels; C = 1 with `twice`
+  // writes each value two times in a row.
+  //
+  // Each output's sum starts from its first product, not from 0.0 plus it.
+  // The two differ only when that product is -0.0: then 0.0 + p is +0.0. As
+  // long as the partial sums are zeros they may differ in sign only, and the
+  // first non-zero term makes both equal to it (x + +-0 = x for x != 0, and
+  // +-0 + y = y); from there on they are the same. If every term is a zero the
+  // sum is +-0.0, and floor(+-0 * 32768 + 0.5) = 0 either way. So the PCM
+  // value is the same bit for bit.
+  template <int C>
+  static void window(const double* const* rings, int v_offset, bool twice, int16_t* pcm) {
+    constexpr int N = window_pass<C, 1>();
+    constexpr int V = N / W;
+    for (int base = 0; base < 32; base += N) {
+      Vec acc[C][V];
+      // Tap 0 starts every sum; the taps after it add on in a loop kept
+      // rolled, so that each step issues all the sums' multiplications and
+      // additions side by side.
+      const double* const d0 = SynthesisWindow + base;
+      const int run0 = window_run_start(v_offset, 0) + base;
+#pragma GCC unroll 16
+      for (int q = 0; q < V; ++q) {
+        const Vec dv = in_register<C>(L::load(d0 + W * q));  // loaded once for both channels
+#pragma GCC unroll 2
+        for (int c = 0; c < C; ++c) acc[c][q] = L::mul(dv, L::load(rings[c] + run0 + W * q));
+      }
+#pragma GCC unroll 1
+      for (int i = 1; i < 16; ++i) {
+        const int run = window_run_start(v_offset, i) + base;
+        const double* d = SynthesisWindow + 32 * i + base;
+#pragma GCC unroll 16
+        for (int q = 0; q < V; ++q) {
+          const Vec dv = in_register<C>(L::load(d + W * q));
+#pragma GCC unroll 2
+          for (int c = 0; c < C; ++c) acc[c][q] = L::add(acc[c][q], L::mul(dv, L::load(rings[c] + run + W * q)));
+        }
+      }
+      store_slot_pcm<C, V>(acc, base, twice, pcm);
+    }
+  }
+
+  // The window over a granule's three slots, the first at v_offset and each
+  // next one a block below: window() for each slot in turn, the same sums in
+  // the same order, with fewer loads. The slots share each load of the
+  // window's coefficients (the window's loads are what bounds it), and as
+  // slot s reads tap i from block v_offset - 64 s + 64 i, half i & 1, the
+  // third slot's tap i + 2 is the first slot's tap i, entry for entry: those
+  // vectors stay in registers for two taps instead of being loaded again.
   template <int C>
   static void window_granule(const double* const* rings, int v_offset, bool twice, int16_t* pcm) {
     constexpr int S = kSlotsPerGranule;
@@ -324,7 +298,7 @@ struct SynthesisKernelFor {
       return;
     }
     const int pcm_per_slot = C == 2 || twice ? 64 : 32;
-    for (int s = 0; s < slots; ++s) window<C, 1>(rings, slot_offset(v_offset, s), twice, pcm + s * pcm_per_slot);
+    for (int s = 0; s < slots; ++s) window<C>(rings, slot_offset(v_offset, s), twice, pcm + s * pcm_per_slot);
   }
 
   static void mono(const DecoderContext& ctx, double* ring, const double* samples, int stride, int subbands,
