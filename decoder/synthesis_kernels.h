@@ -1,8 +1,9 @@
-// The synthesis kernel, written once over a lane width. Each instruction set's
-// unit defines a Lanes type (its vector, width and conversion to 16 bits) and
-// instantiates SynthesisKernelFor<Lanes>. Lanes carry independent rows or
-// outputs, so every value gets the same multiplications and additions in the
-// same order as the plain sums, whatever the width.
+// The synthesis kernel, and the dequantization that feeds it, written once
+// over a lane width. Each instruction set's unit defines a Lanes type (its
+// vector, width and conversion to 16 bits) and instantiates
+// SynthesisKernelFor<Lanes>. Lanes carry independent rows, outputs or values,
+// so every value gets the same multiplications and additions in the same
+// order as the plain sums, whatever the width.
 //
 // Everything here has internal linkage: each unit gets its own copy compiled
 // for its own instruction set, and none can stand in for another's.
