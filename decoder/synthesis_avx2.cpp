@@ -25,6 +25,13 @@ struct Avx2Lanes {
   static Vec add(Vec a, Vec b) { return _mm256_add_pd(a, b); }
   static Vec sub(Vec a, Vec b) { return _mm256_sub_pd(a, b); }
   static Vec mul(Vec a, Vec b) { return _mm256_mul_pd(a, b); }
+  static uint32_t nonzero_of_six(const double* p) {
+    const Vec zero = _mm256_setzero_pd();
+    const __m128d last = _mm_loadu_pd(p + 4);
+    const uint32_t low = static_cast<uint32_t>(_mm256_movemask_pd(_mm256_cmp_pd(_mm256_loadu_pd(p), zero, _CMP_NEQ_UQ)));
+    const uint32_t high = static_cast<uint32_t>(_mm_movemask_pd(_mm_cmpneq_pd(last, _mm_setzero_pd())));
+    return low | high << 4;
+  }
   static Vec from_codes(const uint32_t* p) { return _mm256_cvtepi32_pd(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))); }
   static Vec reversed(Vec x) { return _mm256_permute4x64_pd(x, 0x1B); }
   static Vec shift_in(Vec a, Vec b) {

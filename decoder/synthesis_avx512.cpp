@@ -30,6 +30,10 @@ struct Avx512Lanes {
   static Vec add(Vec a, Vec b) { return _mm512_add_pd(a, b); }
   static Vec sub(Vec a, Vec b) { return _mm512_sub_pd(a, b); }
   static Vec mul(Vec a, Vec b) { return _mm512_mul_pd(a, b); }
+  static uint32_t nonzero_of_six(const double* p) {
+    constexpr __mmask8 kSix = 0x3F;
+    return _mm512_mask_cmp_pd_mask(kSix, _mm512_maskz_loadu_pd(kSix, p), _mm512_setzero_pd(), _CMP_NEQ_UQ);
+  }
   static Vec from_codes(const uint32_t* p) {
     return _mm512_maskz_cvtepi32_pd(kAll, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
   }

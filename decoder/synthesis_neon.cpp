@@ -19,6 +19,11 @@ struct NeonLanes {
   static Vec add(Vec a, Vec b) { return vaddq_f64(a, b); }
   static Vec sub(Vec a, Vec b) { return vsubq_f64(a, b); }
   static Vec mul(Vec a, Vec b) { return vmulq_f64(a, b); }
+  static uint32_t nonzero_of_six(const double* p) {
+    uint32_t bits = 0;
+    for (int i = 0; i < 6; ++i) bits |= static_cast<uint32_t>(p[i] != 0.0) << i;
+    return bits;
+  }
   static Vec from_codes(const uint32_t* p) { return vcvtq_f64_s64(vmovl_s32(vreinterpret_s32_u32(vld1_u32(p)))); }
   static Vec reversed(Vec x) { return vextq_f64(x, x, 1); }
   static Vec shift_in(Vec a, Vec b) { return vextq_f64(a, b, 1); }

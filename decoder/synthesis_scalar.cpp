@@ -16,6 +16,11 @@ struct ScalarLanes {
   static Vec add(Vec a, Vec b) { return a + b; }
   static Vec sub(Vec a, Vec b) { return a - b; }
   static Vec mul(Vec a, Vec b) { return a * b; }
+  static uint32_t nonzero_of_six(const double* p) {
+    uint32_t bits = 0;
+    for (int i = 0; i < 6; ++i) bits |= static_cast<uint32_t>(p[i] != 0.0) << i;
+    return bits;
+  }
   static Vec from_codes(const uint32_t* p) { return static_cast<double>(static_cast<int32_t>(*p)); }
   static Vec reversed(Vec x) { return x; }
   static Vec shift_in(Vec a, Vec) { return a; }

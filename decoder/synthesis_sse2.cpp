@@ -20,6 +20,12 @@ struct Sse2Lanes {
   static Vec add(Vec a, Vec b) { return _mm_add_pd(a, b); }
   static Vec sub(Vec a, Vec b) { return _mm_sub_pd(a, b); }
   static Vec mul(Vec a, Vec b) { return _mm_mul_pd(a, b); }
+  static uint32_t nonzero_of_six(const double* p) {
+    const Vec zero = _mm_setzero_pd();
+    uint32_t bits = 0;
+    for (int i = 0; i < 3; ++i) bits |= static_cast<uint32_t>(_mm_movemask_pd(_mm_cmpneq_pd(_mm_loadu_pd(p + 2 * i), zero))) << 2 * i;
+    return bits;
+  }
   static Vec from_codes(const uint32_t* p) { return _mm_cvtepi32_pd(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p))); }
   static Vec reversed(Vec x) { return _mm_shuffle_pd(x, x, 1); }
   static Vec shift_in(Vec a, Vec b) { return _mm_shuffle_pd(a, b, 1); }
