@@ -30,11 +30,26 @@ for package in "${missing[@]}"; do
 done
 echo "installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-# A mirror caught mid-sync fails an index for a while: try again before
-# installing from the indexes apt has.
+# A mirror caught mid-sync serves an index that no longer matches its
+# Release file, and apt drops it. Without the i386 index wine32 cannot be
+# resolved at all, so after a few tries take such an index as served: every
+# package it lists is still in the pool, and apt checks each .deb it fetches
+# against the hash this index gives.
+take_indexes_as_served() {
+  local url list
+  sed -n 's/^E: Failed to fetch \(http[^ ]*Packages\.xz\)  File has unexpected size.*/\1/p' "$1" |
+  while read -r url; do
+    list="/var/lib/apt/lists/$(echo "${url#http://}" | tr / _)"
+    /usr/lib/apt/apt-helper download-file "$url" "$list.partial" >/dev/null 2>&1 &&
+      mv "$list.partial" "$list" && echo "taking the index as the mirror serves it: $url" >&2
+  done
+}
+update_log=$(mktemp)
 for attempt in 1 2 3; do
-  apt-get update -qq && break
+  apt-get update -qq 2>"$update_log" && break
+  cat "$update_log" >&2
   echo "apt-get update failed (attempt $attempt of 3)" >&2
-  [ "$attempt" -lt 3 ] && sleep 30
+  if [ "$attempt" -lt 3 ]; then sleep 30; else take_indexes_as_served "$update_log"; fi
 done
+rm -f "$update_log"
 apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
