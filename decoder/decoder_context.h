@@ -12,6 +12,8 @@ constexpr int kSubbands = 32;
 constexpr int kMaxChannels = 2;
 constexpr int kSlotsPerGranule = 3;
 constexpr int kGranulesPerFrame = 12;
+// Granules that share each of a subband's three scale factors.
+constexpr int kGranulesPerScalePart = 4;
 constexpr int kMatrixRows = 64;
 // The 16 blocks of 64 the window reads, and room for a granule's newer ones.
 constexpr int kRingLength = 2048;
@@ -76,6 +78,9 @@ struct DecoderContext {
   // find them in the cache, not in a queue of small stores not yet written.
   // Codes of silent subbands are left as they were (their steps ignore them).
   alignas(64) uint32_t frame_codes[kGranulesPerFrame][kSubbands * kMaxChannels * kSlotsPerGranule];
+  // The values of the granules that share a part of the scale factors, each
+  // laid out as granule_samples: dequantized together, then synthesized.
+  alignas(64) double part_samples[kGranulesPerScalePart][kSubbands * kMaxChannels * kSlotsPerGranule];
 
   // synthesis: matrixing, the three histories and the frame's PCM.
   double cos_matrix[kMatrixRows][kSubbands];

@@ -213,6 +213,7 @@ void plan_frame(DecoderContext& ctx, FramePlan& plan) {
   for (int i = plan.value_count; i < kGranuleValues; ++i) {
     codes[i] = 0;
     values[i] = 0.0;
+    for (double* part_values : ctx.part_samples) part_values[i] = 0.0;
   }
 }
 
@@ -268,7 +269,15 @@ inline void read_granule_codes(const FramePlan& plan, uint32_t* codes, Reader& i
 // path in use.
 void dequantize_granule(const FramePlan& plan, int part, const uint32_t* codes, double* values) {
   synthesis_kernel(synthesis_path_in_use())
-      .dequantize(codes, plan.msb_reciprocal, plan.d, plan.c, plan.scale[part], plan.value_count, values);
+      .dequantize(codes, 1, 0, plan.msb_reciprocal, plan.d, plan.c, plan.scale[part], plan.value_count, values);
+}
+
+// The four granules of scale-factor part `part` into part_samples, each the
+// same as dequantize_granule makes it.
+void dequantize_part(DecoderContext& ctx, const FramePlan& plan, int part) {
+  synthesis_kernel(synthesis_path_in_use())
+      .dequantize(ctx.frame_codes[kGranulesPerScalePart * part], kGranulesPerScalePart, kGranuleValues,
+                  plan.msb_reciprocal, plan.d, plan.c, plan.scale[part], plan.value_count, ctx.part_samples[0]);
 }
 
 // `wide`: the granule's bits are known to lie well before the limit.
@@ -331,10 +340,11 @@ FrameResult decode_frame_body(DecoderContext& ctx, int mode, int mode_extension)
   // all first reads the same bits.
   for (int part = 0; part < kScaleParts; ++part) plan_scales(ctx, part, plan);
   read_frame_codes(ctx, plan, wide);
-  for (int granule = 0; granule < kGranulesPerFrame; ++granule) {
-    // The same as decode_granule(ctx, granule / 4), planned once per frame.
-    dequantize_granule(plan, granule / 4, ctx.frame_codes[granule], granule_values(ctx));
-    synthesize_granule(ctx);
+  // Granule by granule the same as decode_granule and synthesize_granule,
+  // planned once per frame, and dequantized four granules at a time.
+  for (int part = 0; part < kScaleParts; ++part) {
+    dequantize_part(ctx, plan, part);
+    for (const double* samples : ctx.part_samples) synthesize_granule_samples(ctx, samples);
   }
   // Zero bits past the end of the input are no frame: don't write what they made.
   if (bits_ran_out()) return FrameResult::CutShort;

@@ -104,7 +104,7 @@ int16_t pcm16_from_scaled(double scaled) {
 // Halves round up, toward +infinity.
 int16_t to_pcm16(double sample) { return pcm16_from_scaled(sample * 32768 + 0.5); }
 
-void synthesize_granule(DecoderContext& ctx) {
+void synthesize_granule_samples(DecoderContext& ctx, const double* samples) {
   // The kernels read each channel's samples in place, a slot's subbands a
   // fixed stride apart, and take the granule's three slots in one call.
   constexpr int kStride = kMaxChannels * kSlotsPerGranule;
@@ -112,15 +112,17 @@ void synthesize_granule(DecoderContext& ctx) {
   advance_v_offset(ctx);
   if (ctx.channel_count == 1) {
     const int subbands = subbands_up_to_last_allocated(ctx, 0);
-    kernel.mono(ctx, ctx.mono_ring, &ctx.granule_samples[0][0][0], kStride, subbands, ctx.two_channel_seen,
+    kernel.mono(ctx, ctx.mono_ring, samples, kStride, subbands, ctx.two_channel_seen,
                 kSlotsPerGranule, frame_pcm(ctx) + ctx.pcm_count);
     ctx.pcm_count += kSlotsPerGranule * (ctx.two_channel_seen ? 64 : 32);
   } else {
     // Both channels in one pass: past the higher of the two counts, both are zero.
     const int subbands = std::max(subbands_up_to_last_allocated(ctx, 0), subbands_up_to_last_allocated(ctx, 1));
-    kernel.stereo(ctx, ctx.channel_rings[0], ctx.channel_rings[1], &ctx.granule_samples[0][0][0],
-                  &ctx.granule_samples[0][1][0], kStride, subbands, kSlotsPerGranule, frame_pcm(ctx) + ctx.pcm_count);
+    kernel.stereo(ctx, ctx.channel_rings[0], ctx.channel_rings[1], samples, samples + kSlotsPerGranule,
+                  kStride, subbands, kSlotsPerGranule, frame_pcm(ctx) + ctx.pcm_count);
     ctx.pcm_count += kSlotsPerGranule * 64;
   }
   for (int slot = 1; slot < kSlotsPerGranule; ++slot) advance_v_offset(ctx);
 }
+
+void synthesize_granule(DecoderContext& ctx) { synthesize_granule_samples(ctx, &ctx.granule_samples[0][0][0]); }

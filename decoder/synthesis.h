@@ -37,13 +37,15 @@ int16_t pcm16_from_scaled(double scaled);
 // dequantize sets values[i] = (((codes[i] * r[i] - 1.0) + d[i]) * c[i]) *
 // scale[i] for i below count, each step rounded to double, over the same
 // lanes: the granule's dequantization, with its steps laid out per value.
+// It does so for `granules` granules that share the steps, granule g's codes
+// and values granule_stride entries after granule g - 1's.
 struct SynthesisKernel {
   void (*mono)(const DecoderContext& ctx, double* ring, const double* samples, int stride, int subbands, bool twice,
                int slots, int16_t* pcm);
   void (*stereo)(const DecoderContext& ctx, double* left_ring, double* right_ring, const double* left,
                  const double* right, int stride, int subbands, int slots, int16_t* pcm);
-  void (*dequantize)(const uint32_t* codes, const double* r, const double* d, const double* c, const double* scale,
-                     int count, double* values);
+  void (*dequantize)(const uint32_t* codes, int granules, int granule_stride, const double* r, const double* d,
+                     const double* c, const double* scale, int count, double* values);
 };
 
 // The ways this build can compute the synthesis; every one writes the same
@@ -64,3 +66,5 @@ SynthesisPath synthesis_path_in_use();
 // Synthesizes the three slots of the granule in granule_samples into the
 // frame's PCM, behind the pcm_count values there.
 void synthesize_granule(DecoderContext& ctx);
+// The same for a granule's samples laid out as granule_samples, at samples.
+void synthesize_granule_samples(DecoderContext& ctx, const double* samples);

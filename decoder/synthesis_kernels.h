@@ -372,22 +372,36 @@ struct SynthesisKernelFor {
   // 1 / msb below 2 (a code stays below twice its msb, grouped quotients
   // included), and a set msb with no bits below it gives +0.0 either way.
   // The steps after it round, each to double, in this order.
-  static void dequantize(const uint32_t* codes, const double* r, const double* d, const double* c,
-                         const double* scale, int count, double* values) {
+  //
+  // The granules given share their steps: each vector of steps is loaded
+  // once for all of them.
+  static void dequantize(const uint32_t* codes, int granules, int granule_stride, const double* r, const double* d,
+                         const double* c, const double* scale, int count, double* values) {
     int i = 0;
     for (; i + W <= count; i += W) {
-      Vec value = L::mul(L::from_codes(codes + i), L::loadu(r + i));
-      value = L::sub(value, L::set1(1.0));
-      value = L::add(value, L::loadu(d + i));
-      value = L::mul(value, L::loadu(c + i));
-      L::storeu(values + i, L::mul(value, L::loadu(scale + i)));
+      const Vec rv = in_register<2>(L::loadu(r + i));
+      const Vec dv = in_register<2>(L::loadu(d + i));
+      const Vec cv = in_register<2>(L::loadu(c + i));
+      const Vec sv = in_register<2>(L::loadu(scale + i));
+#pragma GCC unroll 4
+      for (int g = 0; g < granules; ++g) {
+        const int at = g * granule_stride + i;
+        Vec value = L::mul(L::from_codes(codes + at), rv);
+        value = L::sub(value, L::set1(1.0));
+        value = L::add(value, dv);
+        value = L::mul(value, cv);
+        L::storeu(values + at, L::mul(value, sv));
+      }
     }
     for (; i < count; ++i) {
-      double value = static_cast<double>(static_cast<int32_t>(codes[i])) * r[i];
-      value = value - 1.0;
-      value = value + d[i];
-      value = value * c[i];
-      values[i] = value * scale[i];
+      for (int g = 0; g < granules; ++g) {
+        const int at = g * granule_stride + i;
+        double value = static_cast<double>(static_cast<int32_t>(codes[at])) * r[i];
+        value = value - 1.0;
+        value = value + d[i];
+        value = value * c[i];
+        values[at] = value * scale[i];
+      }
     }
   }
 

@@ -283,7 +283,7 @@ TEST_P(SynthesisPaths, DequantizationMatchesTheStepsValueByValue) {
     }
     double got[kValues + 1];
     for (double& v : got) v = 42.0;
-    kernel().dequantize(codes, r, d, c, scale, count, got);
+    kernel().dequantize(codes, 1, 0, r, d, c, scale, count, got);
     for (int i = 0; i < count; ++i) {
       double expected = static_cast<double>(codes[i]) * r[i];
       expected = expected - 1.0;
