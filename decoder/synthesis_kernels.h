@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
 
 #include "decoder/decoder_context.h"
 #include "decoder/synthesis.h"
@@ -52,6 +53,12 @@ inline Vec in_register(Vec x) {
 //   store_pcm_pairs(left, right, out): the same for two channels, interleaved;
 //   from_codes(p): kWidth codes below 2^31 as doubles;
 //   nonzero_of_six(p): bit j set for each of p[0..5] that is not +-0.0.
+// and may provide sounding_subbands (below) where it has a faster way.
+template <class L, class = void>
+struct finds_sounding_subbands : std::false_type {};
+template <class L>
+struct finds_sounding_subbands<L, std::void_t<decltype(&L::sounding_subbands)>> : std::true_type {};
+
 template <class L>
 struct SynthesisKernelFor {
   using Vec = typename L::Vec;
@@ -139,6 +146,10 @@ struct SynthesisKernelFor {
   // may leave it out; in typical stereo streams a quarter to a third of them
   // are silent in both channels.
   static void sounding_subbands(const double* granule, int subbands, uint32_t* sounding) {
+    if constexpr (finds_sounding_subbands<L>::value) {
+      L::sounding_subbands(granule, subbands, sounding);
+      return;
+    }
     uint32_t found[kSlotsPerGranule] = {};
     for (int k = 0; k < subbands; ++k) {
       const uint32_t nonzero = L::nonzero_of_six(granule + 6 * k);

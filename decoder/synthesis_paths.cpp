@@ -49,7 +49,7 @@ bool processor_runs(SynthesisPath path) {
   // wider registers.
   __builtin_cpu_init();
   if (path == SynthesisPath::Avx2) return __builtin_cpu_supports("avx2");
-  if (path == SynthesisPath::Avx512) return __builtin_cpu_supports("avx512f");
+  if (path == SynthesisPath::Avx512) return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("bmi2");
 #endif
   (void)path;
   return true;
