@@ -81,6 +81,13 @@ class WideBitReader {
     need(count);
     return take_ready(count);
   }
+  // The next `count` bits (1 to 32, already in the window), left where they are.
+  static constexpr bool kPeeks = true;
+  uint32_t peek(int count) const { return static_cast<uint32_t>(window_ >> (64 - count)); }
+  void skip(int count) {
+    window_ <<= count;
+    have_ -= count;
+  }
 
  private:
   // A 64-bit window over the stream, left-aligned: `have_` bits, the first of
@@ -97,5 +104,8 @@ class CheckedBitReader {
   void refill() {}
   uint32_t take_ready(int count) { return read_bits(count); }
   uint32_t take(int count) { return read_bits(count); }
+  static constexpr bool kPeeks = false;
+  uint32_t peek(int) const { return 0; }
+  void skip(int) {}
   void finish() const {}
 };

@@ -58,6 +58,7 @@ struct DecoderContext {
   int sblimit;
   const int32_t* nbal;
   const int32_t (*levels)[16];
+  const QuantClass* const (*level_classes)[16];
   int64_t file_size;
   int64_t bytes_read;
   int32_t progress_threshold;

@@ -74,7 +74,7 @@ const DequantSteps& steps_of(const QuantClass& quant) { return kDequantSteps[&qu
 
 void set_allocation(DecoderContext& ctx, int ch, int sb, uint32_t code) {
   ctx.alloc[ch][sb] = static_cast<uint32_t>(ctx.levels[sb][code]);
-  ctx.quant[ch][sb] = find_quant_class(ctx.alloc[ch][sb]);
+  ctx.quant[ch][sb] = ctx.level_classes[sb][code];
 }
 
 template <class Reader>
@@ -85,6 +85,17 @@ void read_scale_factors(DecoderContext& ctx, int ch, int sb, Reader& in) {
     return;
   }
   in.need(3 * 6);
+  if constexpr (Reader::kPeeks) {
+    // Without a branch on the selection, which varies from subband to
+    // subband: each part takes one of the next three 6-bit fields.
+    static constexpr uint8_t kFieldShift[4][3] = {{12, 6, 0}, {12, 12, 6}, {12, 12, 12}, {12, 6, 6}};
+    static constexpr uint8_t kFieldBits[4] = {18, 12, 6, 12};
+    const uint32_t fields = in.peek(3 * 6);
+    const int selection = ctx.scfsi[ch][sb] & 3;
+    for (int part = 0; part < 3; ++part) parts[part] = static_cast<uint8_t>(fields >> kFieldShift[selection][part] & 63);
+    in.skip(kFieldBits[selection]);
+    return;
+  }
   const uint8_t first = static_cast<uint8_t>(in.take_ready(6));
   switch (ctx.scfsi[ch][sb]) {
     case 0:

@@ -94,9 +94,6 @@ const int32_t half_rate_levels[30][16] = {
 
 }  // namespace
 
-const AllocTable alloc_high = {30, high_nbal, high_levels};
-const AllocTable alloc_low = {12, low_nbal, low_levels};
-const AllocTable alloc_half_rate = {30, half_rate_nbal, half_rate_levels};
 
 // Table B.4, with C and D as the standard prints them (eleven decimals; C of 9
 // and 15 levels cut, not rounded), never recomputed at full precision.
@@ -153,3 +150,28 @@ const QuantClass* find_quant_class(uint32_t levels) {
   while (row < last && row->levels < levels) ++row;
   return row;
 }
+
+namespace {
+
+// Each allocation code's class, found once: frames look it up per subband.
+struct ClassesOfCodes {
+  const QuantClass* of[30][16];
+};
+
+ClassesOfCodes classes_of(const int32_t (*levels)[16], int rows) {
+  ClassesOfCodes classes{};
+  for (int row = 0; row < rows; ++row) {
+    for (int code = 0; code < 16; ++code) classes.of[row][code] = find_quant_class(static_cast<uint32_t>(levels[row][code]));
+  }
+  return classes;
+}
+
+const ClassesOfCodes high_classes = classes_of(high_levels, 30);
+const ClassesOfCodes low_classes = classes_of(low_levels, 12);
+const ClassesOfCodes half_rate_classes = classes_of(half_rate_levels, 30);
+
+}  // namespace
+
+const AllocTable alloc_high = {30, high_nbal, high_levels, high_classes.of};
+const AllocTable alloc_low = {12, low_nbal, low_levels, low_classes.of};
+const AllocTable alloc_half_rate = {30, half_rate_nbal, half_rate_levels, half_rate_classes.of};

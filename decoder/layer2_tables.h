@@ -4,10 +4,13 @@
 
 #include <cstdint>
 
+struct QuantClass;
+
 struct AllocTable {
   int32_t rows;
   const int32_t* nbal;          // width of each subband's allocation code
   const int32_t (*levels)[16];  // quantization levels per allocation code; 0 = silent
+  const QuantClass* const (*classes)[16];  // find_quant_class of each of those levels
 };
 
 struct QuantClass {

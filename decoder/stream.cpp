@@ -420,6 +420,7 @@ void choose_alloc_table(DecoderContext& ctx, int32_t bitrate_kbps, int mode) {
   }
   ctx.nbal = table->nbal;
   ctx.levels = table->levels;
+  ctx.level_classes = table->classes;
 }
 
 int decode_stream(LogPane log, FileHandle output, FileHandle input, ProgressBar bar) {

@@ -73,6 +73,15 @@ TEST(AllocTables, RowWidthsAndLevelCountsAreThoseOfTheStandard) {
       }
     }
   }
+  // The classes the frames look up are those the search finds, code by code.
+  for (const AllocTable* table : {&alloc_high, &alloc_low, &alloc_half_rate}) {
+    for (int sb = 0; sb < table->rows; ++sb) {
+      for (int code = 0; code < 16; ++code) {
+        ASSERT_EQ(table->classes[sb][code], find_quant_class(static_cast<uint32_t>(table->levels[sb][code])))
+            << sb << " " << code;
+      }
+    }
+  }
 }
 
 TEST(QuantClasses, FactorsAreTheElevenDecimalsPrintedNotFullPrecision) {
