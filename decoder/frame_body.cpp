@@ -1,5 +1,7 @@
 #include "decoder/frame_body.h"
 
+#include <cstring>
+
 #include "decoder/bit_reader.h"
 #include "decoder/stream.h"
 #include "decoder/synthesis.h"
@@ -143,6 +145,7 @@ void read_side_info_from(DecoderContext& ctx, Reader& in) {
 struct CodedSubband {
   const uint32_t* splits;  // grouped classes: each word's three codes, else null
   uint16_t first_value;    // where its codes and values start in the granule
+  uint16_t first_bit;      // where its fields start, from the granule's first bit
   uint8_t width;           // of its word, or of each of its three codes
 };
 
@@ -155,6 +158,14 @@ struct FramePlan {
   // Entries from here on lie above the joint-stereo bound: each serves both
   // channels, and channel 1's codes follow channel 0's.
   int shared_from;
+  // The same entries by kind, and the first values of those above the bound,
+  // for reading the fields by their places.
+  CodedSubband plain[kSubbands * kMaxChannels];
+  CodedSubband grouped[kSubbands * kMaxChannels];
+  uint16_t shared[kSubbands];
+  int plain_count;
+  int grouped_count;
+  int shared_count;
   int granule_bits;
   int value_count;  // six per subband up to the last coded one
   alignas(64) double msb_reciprocal[kGranuleValues];
@@ -170,6 +181,7 @@ double* granule_values(DecoderContext& ctx) { return &ctx.granule_samples[0][0][
 void plan_frame(DecoderContext& ctx, FramePlan& plan) {
   const int channels = ctx.channel_count;
   plan.coded_count = 0;
+  plan.plain_count = plan.grouped_count = plan.shared_count = 0;
   plan.shared_from = -1;
   plan.granule_bits = 0;
   int top = 0;
@@ -184,7 +196,10 @@ void plan_frame(DecoderContext& ctx, FramePlan& plan) {
       coded.splits = split_base >= 0 ? kGroupedSplits.words + split_base : nullptr;
       coded.first_value = static_cast<uint16_t>(sb * kSubbandValues + ch * kSlotsPerGranule);
       coded.width = static_cast<uint8_t>(quant.bits);
+      coded.first_bit = static_cast<uint16_t>(plan.granule_bits);
       plan.granule_bits += quant.grouped ? quant.bits : 3 * quant.bits;
+      (coded.splits != nullptr ? plan.grouped[plan.grouped_count++] : plan.plain[plan.plain_count++]) = coded;
+      if (coded_channels < channels) plan.shared[plan.shared_count++] = coded.first_value;
       top = sb + 1;
     }
   }
@@ -305,15 +320,72 @@ void decode_planned_granule(DecoderContext& ctx, const FramePlan& plan, int part
   dequantize_granule(plan, part, codes, granule_values(ctx));
 }
 
+// The 64 bits of the stream from bit `offset` after base's first, the first
+// of them the top bit. Of a field of up to 16 bits at bit 7 of its byte at
+// worst, the 57 bits an eight-byte load is sure to bring hold 23; three, 55.
+inline uint64_t bits_from(const uint8_t* base, int offset) {
+  uint64_t word;
+  memcpy(&word, base + (offset >> 3), sizeof word);
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  word = __builtin_bswap64(word);
+#endif
+  return word << (offset & 7);
+}
+
+// One granule's codes, each field read at its place: the plan knows where
+// every field starts, so the fields are read kind by kind, each on its own,
+// with no branch on the kind and no wait for the field before.
+void read_codes_in_place(const FramePlan& plan, const uint8_t* base, int granule_bit, uint32_t* codes) {
+  for (int e = 0; e < plan.plain_count; ++e) {
+    const CodedSubband& coded = plan.plain[e];
+    const int width = coded.width;
+    const uint64_t bits = bits_from(base, granule_bit + coded.first_bit);
+    uint32_t* out = codes + coded.first_value;
+    out[0] = static_cast<uint32_t>(bits >> (64 - width));
+    out[1] = static_cast<uint32_t>(bits << width >> (64 - width));
+    out[2] = static_cast<uint32_t>(bits << 2 * width >> (64 - width));
+  }
+  for (int e = 0; e < plan.grouped_count; ++e) {
+    const CodedSubband& coded = plan.grouped[e];
+    const uint32_t split = coded.splits[bits_from(base, granule_bit + coded.first_bit) >> (64 - coded.width)];
+    uint32_t* out = codes + coded.first_value;
+    out[0] = split & 0xFF;
+    out[1] = split >> 8 & 0xFF;
+    out[2] = split >> 16;
+  }
+  // Above the bound channel 1 has channel 0's codes.
+  for (int e = 0; e < plan.shared_count; ++e) {
+    uint32_t* out = codes + plan.shared[e];
+    out[3] = out[0];
+    out[4] = out[1];
+    out[5] = out[2];
+  }
+}
+
 // Every granule's codes of the frame, one after another as in the stream.
 void read_frame_codes(DecoderContext& ctx, const FramePlan& plan, bool wide) {
-  if (wide) {
-    WideBitReader in;
-    for (uint32_t* codes : ctx.frame_codes) read_granule_codes(plan, codes, in);
-    in.finish();
-  } else {
+  if (!wide) {
     CheckedBitReader in;
     for (uint32_t* codes : ctx.frame_codes) read_granule_codes(plan, codes, in);
+    return;
+  }
+  // wide_read_fits has checked every byte these loads reach. The partly read
+  // byte, if any, is the one before ptr, its first bits already taken.
+  const BitReaderState state = take_bit_reader_state();
+  const uint8_t* base = state.bits_left > 0 ? state.ptr - 1 : state.ptr;
+  const int first_bit = state.bits_left > 0 ? 8 - static_cast<int>(state.bits_left) : 0;
+  for (int granule = 0; granule < kGranulesPerFrame; ++granule) {
+    read_codes_in_place(plan, base, first_bit + granule * plan.granule_bits, ctx.frame_codes[granule]);
+  }
+  // The reader goes on after the last field, as if it had read them all.
+  const int end = first_bit + kGranulesPerFrame * plan.granule_bits;
+  const uint8_t* last = base + (end >> 3);
+  const int taken = end & 7;
+  if (taken == 0) {
+    return_bit_reader_state(BitReaderState{last, 0, 0});
+  } else {
+    return_bit_reader_state(
+        BitReaderState{last + 1, static_cast<uint32_t>(last[0] << taken & 0xFF), static_cast<uint32_t>(8 - taken)});
   }
 }
 
@@ -339,18 +411,31 @@ void decode_granule(DecoderContext& ctx, int part) {
   decode_planned_granule(ctx, plan, part, wide_read_fits(plan.granule_bits));
 }
 
-FrameResult decode_frame_body(DecoderContext& ctx, int mode, int mode_extension) {
-  ctx.pcm_count = 0;
+namespace {
+
+void read_frame(DecoderContext& ctx, int mode, int mode_extension, FramePlan& plan) {
   read_side_info(ctx, mode, mode_extension);
-  FramePlan plan;
   plan_frame(ctx, plan);
   // One check for the whole frame: near the end of the input every field
   // goes through read_bits, which reads zeros past the limit.
   const bool wide = wide_read_fits(kGranulesPerFrame * plan.granule_bits);
   // The granules' fields are all the frame has left to read, so reading them
   // all first reads the same bits.
-  for (int part = 0; part < kScaleParts; ++part) plan_scales(ctx, part, plan);
   read_frame_codes(ctx, plan, wide);
+}
+
+}  // namespace
+
+void read_frame_fields(DecoderContext& ctx, int mode, int mode_extension) {
+  FramePlan plan;
+  read_frame(ctx, mode, mode_extension, plan);
+}
+
+FrameResult decode_frame_body(DecoderContext& ctx, int mode, int mode_extension) {
+  ctx.pcm_count = 0;
+  FramePlan plan;
+  read_frame(ctx, mode, mode_extension, plan);
+  for (int part = 0; part < kScaleParts; ++part) plan_scales(ctx, part, plan);
   // Granule by granule the same as decode_granule and synthesize_granule,
   // planned once per frame, and dequantized four granules at a time.
   for (int part = 0; part < kScaleParts; ++part) {

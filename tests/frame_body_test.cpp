@@ -387,4 +387,76 @@ TEST_F(FrameBody, ABodyAtTheEndOfTheInputDecodesAsOneWithInputAfterIt) {
   }
 }
 
+// The whole frame's codes, read field by field at their places far from the
+// end of the input and in stream order near it, are the codes decode_granule
+// reads one granule after another, and the reader ends on the same bit.
+TEST_F(FrameBody, AFramesCodesReadAtOnceAreThoseReadGranuleByGranule) {
+  struct Case {
+    int32_t sample_rate;
+    int32_t kbps;
+    FrameMode mode;
+    int mode_extension;
+  };
+  // Every class of the tables (grouped and not), joint stereo at each bound,
+  // and a one-channel table.
+  const Case cases[] = {{48000, 192, kStereo, 0},      {44100, 256, kStereo, 0},      {48000, 192, kJointStereo, 0},
+                        {44100, 128, kJointStereo, 2}, {48000, 64, kJointStereo, 1},  {44100, 384, kJointStereo, 3},
+                        {32000, 32, kSingleChannel, 0}, {48000, 56, kDualChannel, 0}};
+  std::mt19937 random(23);
+  for (const Case& c : cases) {
+    for (int round = 0; round < 30; ++round) {
+      SCOPED_TRACE(testing::Message() << c.kbps << " kbit/s mode " << c.mode << " round " << round);
+      std::vector<uint8_t> input(6000);
+      for (uint8_t& b : input) b = static_cast<uint8_t>(random());
+      // At the start of the frame or a few bits into a byte, as after a CRC.
+      const int skip = static_cast<int>(random() % 8);
+
+      choose(c.sample_rate, c.kbps, c.mode);
+      set_bit_limit(input.data() + input.size());
+      restart_bits(input.data());
+      if (skip > 0) read_bits(skip);
+      read_side_info(*ctx, c.mode, c.mode_extension);
+      std::vector<uint32_t> expected;
+      for (int granule = 0; granule < 12; ++granule) {
+        decode_granule(*ctx, granule / 4);
+        for (int sb = 0; sb < ctx->sblimit; ++sb) {
+          for (int ch = 0; ch < ctx->channel_count; ++ch) {
+            for (int j = 0; j < 3; ++j) expected.push_back(ctx->alloc[ch][sb] == 0 ? 0 : ctx->codes[sb][ch][j]);
+          }
+        }
+      }
+      const size_t end = static_cast<size_t>(bit_position() - input.data());
+      const uint32_t next = read_bits(13);
+
+      // Roomy, then cut right after the frame's bytes, where the fields go
+      // through the checked reads.
+      for (size_t size : {input.size(), end}) {
+        SCOPED_TRACE(testing::Message() << "input of " << size << " bytes");
+        std::vector<uint8_t> bytes(input.begin(), input.begin() + static_cast<long>(size));
+        choose(c.sample_rate, c.kbps, c.mode);
+        set_bit_limit(bytes.data() + bytes.size());
+        restart_bits(bytes.data());
+        if (skip > 0) read_bits(skip);
+        read_frame_fields(*ctx, c.mode, c.mode_extension);
+        std::vector<uint32_t> got;
+        for (int granule = 0; granule < 12; ++granule) {
+          for (int sb = 0; sb < ctx->sblimit; ++sb) {
+            for (int ch = 0; ch < ctx->channel_count; ++ch) {
+              for (int j = 0; j < 3; ++j) {
+                got.push_back(ctx->alloc[ch][sb] == 0 ? 0 : ctx->frame_codes[granule][sb * 6 + ch * 3 + j]);
+              }
+            }
+          }
+        }
+        ASSERT_EQ(got, expected);
+        EXPECT_FALSE(bits_ran_out());
+        EXPECT_EQ(static_cast<size_t>(bit_position() - bytes.data()), end);
+        if (size == input.size()) {
+          EXPECT_EQ(read_bits(13), next);
+        }
+      }
+    }
+  }
+}
+
 }  // namespace
