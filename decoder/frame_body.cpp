@@ -192,13 +192,16 @@ void plan_frame(DecoderContext& ctx, FramePlan& plan) {
       const QuantClass& quant = *ctx.quant[ch][sb];
       const int split_base = steps_of(quant).split_base;
       if (coded_channels < channels && plan.shared_from < 0) plan.shared_from = plan.coded_count;
-      CodedSubband& coded = plan.coded[plan.coded_count++];
+      // Made whole here and then copied: a copy read back from its fields'
+      // separate stores would wait for them.
+      CodedSubband coded;
       coded.splits = split_base >= 0 ? kGroupedSplits.words + split_base : nullptr;
       coded.first_value = static_cast<uint16_t>(sb * kSubbandValues + ch * kSlotsPerGranule);
-      coded.width = static_cast<uint8_t>(quant.bits);
       coded.first_bit = static_cast<uint16_t>(plan.granule_bits);
+      coded.width = static_cast<uint8_t>(quant.bits);
       plan.granule_bits += quant.grouped ? quant.bits : 3 * quant.bits;
-      (coded.splits != nullptr ? plan.grouped[plan.grouped_count++] : plan.plain[plan.plain_count++]) = coded;
+      plan.coded[plan.coded_count++] = coded;
+      (split_base >= 0 ? plan.grouped[plan.grouped_count++] : plan.plain[plan.plain_count++]) = coded;
       if (coded_channels < channels) plan.shared[plan.shared_count++] = coded.first_value;
       top = sb + 1;
     }
