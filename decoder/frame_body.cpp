@@ -45,6 +45,12 @@ constexpr GroupedSplits make_grouped_splits() {
 
 constexpr GroupedSplits kGroupedSplits = make_grouped_splits();
 
+inline void unpack_split(uint32_t split, uint32_t* out) {
+  out[0] = split & 0xFF;
+  out[1] = split >> 8 & 0xFF;
+  out[2] = split >> 16;
+}
+
 // What dequantization takes from a class besides C and D: 1 / msb, where msb
 // is half the smallest power of two not below the level count (the value of
 // a code's top bit), exact as msb is a power of two; and where its grouped
@@ -268,10 +274,7 @@ inline void read_codes(const CodedSubband* from, const CodedSubband* to, uint32_
     // Up to three 16-bit codes after one refill.
     in.refill();
     if (coded.splits != nullptr) {
-      const uint32_t split = coded.splits[in.take_ready(width)];
-      out[0] = split & 0xFF;
-      out[1] = split >> 8 & 0xFF;
-      out[2] = split >> 16;
+      unpack_split(coded.splits[in.take_ready(width)], out);
     } else {
       out[0] = in.take_ready(width);
       out[1] = in.take_ready(width);
@@ -335,39 +338,39 @@ inline uint64_t bits_from(const uint8_t* base, int offset) {
   return word << (offset & 7);
 }
 
+// Each entry's field in every granule of the frame, read at its place, its
+// three codes made by codes_of(entry, bits from the field's first, out).
+template <class CodesOf>
+inline void read_fields_in_place(const CodedSubband* entries, int count, const uint8_t* base, int first_bit,
+                                 int granule_bits, uint32_t (&frame_codes)[kGranulesPerFrame][kGranuleValues],
+                                 CodesOf codes_of) {
+  for (int e = 0; e < count; ++e) {
+    const CodedSubband coded = entries[e];
+    int bit = first_bit + coded.first_bit;
+#pragma GCC unroll 4
+    for (int granule = 0; granule < kGranulesPerFrame; ++granule, bit += granule_bits) {
+      codes_of(coded, bits_from(base, bit), frame_codes[granule] + coded.first_value);
+    }
+  }
+}
+
 // The frame's codes, each field read at its place: the plan knows where
 // every field starts, so the fields are read kind by kind, each on its own,
 // with no branch on the kind and no wait for the field before. Entry by
 // entry, the same field of every granule.
 void read_codes_in_place(const FramePlan& plan, const uint8_t* base, int first_bit,
                          uint32_t (&frame_codes)[kGranulesPerFrame][kGranuleValues]) {
-  const int granule_bits = plan.granule_bits;
-  for (int e = 0; e < plan.plain_count; ++e) {
-    const CodedSubband coded = plan.plain[e];
-    const int width = coded.width;
-    int bit = first_bit + coded.first_bit;
-#pragma GCC unroll 4
-    for (int granule = 0; granule < kGranulesPerFrame; ++granule, bit += granule_bits) {
-      const uint64_t bits = bits_from(base, bit);
-      uint32_t* out = frame_codes[granule] + coded.first_value;
-      out[0] = static_cast<uint32_t>(bits >> (64 - width));
-      out[1] = static_cast<uint32_t>(bits << width >> (64 - width));
-      out[2] = static_cast<uint32_t>(bits << 2 * width >> (64 - width));
-    }
-  }
-  for (int e = 0; e < plan.grouped_count; ++e) {
-    const CodedSubband coded = plan.grouped[e];
-    const int width = coded.width;
-    int bit = first_bit + coded.first_bit;
-#pragma GCC unroll 4
-    for (int granule = 0; granule < kGranulesPerFrame; ++granule, bit += granule_bits) {
-      const uint32_t split = coded.splits[bits_from(base, bit) >> (64 - width)];
-      uint32_t* out = frame_codes[granule] + coded.first_value;
-      out[0] = split & 0xFF;
-      out[1] = split >> 8 & 0xFF;
-      out[2] = split >> 16;
-    }
-  }
+  read_fields_in_place(plan.plain, plan.plain_count, base, first_bit, plan.granule_bits, frame_codes,
+                       [](const CodedSubband& coded, uint64_t bits, uint32_t* out) {
+                         const int width = coded.width;
+                         out[0] = static_cast<uint32_t>(bits >> (64 - width));
+                         out[1] = static_cast<uint32_t>(bits << width >> (64 - width));
+                         out[2] = static_cast<uint32_t>(bits << 2 * width >> (64 - width));
+                       });
+  read_fields_in_place(plan.grouped, plan.grouped_count, base, first_bit, plan.granule_bits, frame_codes,
+                       [](const CodedSubband& coded, uint64_t bits, uint32_t* out) {
+                         unpack_split(coded.splits[bits >> (64 - coded.width)], out);
+                       });
   // Above the bound channel 1 has channel 0's codes.
   for (int e = 0; e < plan.shared_count; ++e) {
     for (uint32_t* codes : frame_codes) {
