@@ -309,6 +309,20 @@ TEST_F(FrameBody, JointStereoReadsEachFieldInTheStatedOrder) {
   EXPECT_EQ(ctx->granule_samples[5][0][0], -1.33333333333);
 }
 
+// Frames of every table and mode: every class (grouped and not), joint
+// stereo at each bound, one channel and two.
+struct FrameCase {
+  int32_t sample_rate;
+  int32_t kbps;
+  FrameMode mode;
+  int mode_extension;
+};
+const FrameCase kFrameCases[] = {
+    {48000, 64, kSingleChannel, 0}, {48000, 192, kStereo, 0},       {44100, 256, kStereo, 0},
+    {48000, 192, kJointStereo, 0},  {44100, 128, kJointStereo, 2},  {48000, 64, kJointStereo, 1},
+    {44100, 384, kJointStereo, 3},  {32000, 32, kSingleChannel, 0}, {48000, 64, kDualChannel, 0},
+    {48000, 56, kDualChannel, 0}};
+
 // Random bodies in every mode and table, decoded with the input going on
 // well past them and again with the limit right where they end: near the
 // limit every field is read through read_bits instead of the wide window,
@@ -316,17 +330,8 @@ TEST_F(FrameBody, JointStereoReadsEachFieldInTheStatedOrder) {
 // stated formula. The tight copy holds no byte past its limit, so a read
 // beyond it is caught by AddressSanitizer.
 TEST_F(FrameBody, ABodyAtTheEndOfTheInputDecodesAsOneWithInputAfterIt) {
-  struct Case {
-    int32_t sample_rate;
-    int32_t kbps;
-    FrameMode mode;
-    int mode_extension;
-  };
-  const Case cases[] = {{48000, 64, kSingleChannel, 0}, {48000, 192, kStereo, 0},   {44100, 256, kStereo, 0},
-                        {48000, 192, kJointStereo, 0}, {44100, 128, kJointStereo, 2}, {48000, 64, kJointStereo, 1},
-                        {32000, 32, kSingleChannel, 0}, {48000, 64, kDualChannel, 0}};
   std::mt19937 random(11);
-  for (const Case& c : cases) {
+  for (const FrameCase& c : kFrameCases) {
     for (int round = 0; round < 20; ++round) {
       SCOPED_TRACE(testing::Message() << c.kbps << " kbit/s mode " << c.mode << " round " << round);
       std::vector<uint8_t> input(6000);
@@ -391,19 +396,8 @@ TEST_F(FrameBody, ABodyAtTheEndOfTheInputDecodesAsOneWithInputAfterIt) {
 // end of the input and in stream order near it, are the codes decode_granule
 // reads one granule after another, and the reader ends on the same bit.
 TEST_F(FrameBody, AFramesCodesReadAtOnceAreThoseReadGranuleByGranule) {
-  struct Case {
-    int32_t sample_rate;
-    int32_t kbps;
-    FrameMode mode;
-    int mode_extension;
-  };
-  // Every class of the tables (grouped and not), joint stereo at each bound,
-  // and a one-channel table.
-  const Case cases[] = {{48000, 192, kStereo, 0},      {44100, 256, kStereo, 0},      {48000, 192, kJointStereo, 0},
-                        {44100, 128, kJointStereo, 2}, {48000, 64, kJointStereo, 1},  {44100, 384, kJointStereo, 3},
-                        {32000, 32, kSingleChannel, 0}, {48000, 56, kDualChannel, 0}};
   std::mt19937 random(23);
-  for (const Case& c : cases) {
+  for (const FrameCase& c : kFrameCases) {
     for (int round = 0; round < 30; ++round) {
       SCOPED_TRACE(testing::Message() << c.kbps << " kbit/s mode " << c.mode << " round " << round);
       std::vector<uint8_t> input(6000);
