@@ -100,7 +100,9 @@ void read_scale_factors(DecoderContext& ctx, int ch, int sb, Reader& in) {
     static constexpr uint8_t kFieldBits[4] = {18, 12, 6, 12};
     const uint32_t fields = in.peek(3 * 6);
     const int selection = ctx.scfsi[ch][sb] & 3;
-    for (int part = 0; part < 3; ++part) parts[part] = static_cast<uint8_t>(fields >> kFieldShift[selection][part] & 63);
+    for (int part = 0; part < 3; ++part) {
+      parts[part] = static_cast<uint8_t>(fields >> kFieldShift[selection][part] & 63);
+    }
     in.skip(kFieldBits[selection]);
     return;
   }

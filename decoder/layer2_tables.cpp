@@ -94,7 +94,6 @@ const int32_t half_rate_levels[30][16] = {
 
 }  // namespace
 
-
 // Table B.4, with C and D as the standard prints them (eleven decimals; C of 9
 // and 15 levels cut, not rounded), never recomputed at full precision.
 const QuantClass quant_classes[kQuantClassCount] = {
@@ -161,7 +160,9 @@ struct ClassesOfCodes {
 ClassesOfCodes classes_of(const int32_t (*levels)[16], int rows) {
   ClassesOfCodes classes{};
   for (int row = 0; row < rows; ++row) {
-    for (int code = 0; code < 16; ++code) classes.of[row][code] = find_quant_class(static_cast<uint32_t>(levels[row][code]));
+    for (int code = 0; code < 16; ++code) {
+      classes.of[row][code] = find_quant_class(static_cast<uint32_t>(levels[row][code]));
+    }
   }
   return classes;
 }
