@@ -263,36 +263,51 @@ TEST_P(SynthesisPaths, ZeroSignsInTheWindowSumsNeverReachThePcm) {
 
 // Dequantization over the lanes: every class's extreme and random codes with
 // every scale factor, at counts that leave a partial vector at the end, bit
-// for bit the steps one value at a time. Nothing past the count is written.
+// for bit the steps one value at a time, for one granule and for four that
+// share the steps. Nothing past the count is written.
 TEST_P(SynthesisPaths, DequantizationMatchesTheStepsValueByValue) {
   constexpr int kValues = 192;
+  constexpr int kStride = kValues + 8;  // granules apart, with room to see stray writes
+  constexpr int kGranules = 4;
   std::mt19937 random(5);
-  alignas(64) uint32_t codes[kValues];
+  alignas(64) uint32_t codes[kGranules * kStride];
   alignas(64) double r[kValues], d[kValues], c[kValues], scale[kValues];
-  for (int count : {192, 191, 186, 7, 1, 0}) {
-    for (int i = 0; i < kValues; ++i) {
-      const QuantClass& quant = quant_classes[random() % kQuantClassCount];
-      uint32_t power = 1;
-      while (power < quant.levels) power <<= 1;
-      const uint32_t pick = random() % 4;
-      codes[i] = pick == 0 ? 0 : pick == 1 ? 2 * power - 1 : static_cast<uint32_t>(random() % (2 * power));
-      r[i] = 2.0 / power;
-      d[i] = quant.d;
-      c[i] = quant.c;
-      scale[i] = ScaleFactorTable[random() % 64];
+  for (int granules : {1, kGranules}) {
+    for (int count : {192, 191, 186, 7, 1, 0}) {
+      SCOPED_TRACE(testing::Message() << granules << " granules, count " << count);
+      for (int i = 0; i < kValues; ++i) {
+        const QuantClass& quant = quant_classes[random() % kQuantClassCount];
+        uint32_t power = 1;
+        while (power < quant.levels) power <<= 1;
+        for (int g = 0; g < kGranules; ++g) {
+          const uint32_t pick = random() % 4;
+          codes[g * kStride + i] =
+              pick == 0 ? 0 : pick == 1 ? 2 * power - 1 : static_cast<uint32_t>(random() % (2 * power));
+        }
+        r[i] = 2.0 / power;
+        d[i] = quant.d;
+        c[i] = quant.c;
+        scale[i] = ScaleFactorTable[random() % 64];
+      }
+      alignas(64) double got[kGranules * kStride];
+      for (double& v : got) v = 42.0;
+      kernel().dequantize(codes, granules, kStride, r, d, c, scale, count, got);
+      for (int g = 0; g < kGranules; ++g) {
+        for (int i = 0; i < kStride; ++i) {
+          const double value = got[g * kStride + i];
+          if (g >= granules || i >= count) {
+            ASSERT_EQ(value, 42.0) << "granule " << g << ", past the end " << i;
+            continue;
+          }
+          double expected = static_cast<double>(codes[g * kStride + i]) * r[i];
+          expected = expected - 1.0;
+          expected = expected + d[i];
+          expected = expected * c[i];
+          expected = expected * scale[i];
+          ASSERT_EQ(memcmp(&value, &expected, sizeof expected), 0) << "granule " << g << ", value " << i;
+        }
+      }
     }
-    double got[kValues + 1];
-    for (double& v : got) v = 42.0;
-    kernel().dequantize(codes, 1, 0, r, d, c, scale, count, got);
-    for (int i = 0; i < count; ++i) {
-      double expected = static_cast<double>(codes[i]) * r[i];
-      expected = expected - 1.0;
-      expected = expected + d[i];
-      expected = expected * c[i];
-      expected = expected * scale[i];
-      ASSERT_EQ(memcmp(&got[i], &expected, sizeof expected), 0) << "count " << count << ", value " << i;
-    }
-    for (int i = count; i <= kValues; ++i) ASSERT_EQ(got[i], 42.0) << "count " << count << ", past the end " << i;
   }
 }
 
