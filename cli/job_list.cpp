@@ -5,7 +5,7 @@
 #include "platform/folders.h"
 #include "platform/platform.h"
 #include "platform/report_sinks.h"
-#include "shell/convert.h"
+#include "convert/convert.h"
 
 namespace {
 

@@ -52,8 +52,7 @@ int main(int argc, char** argv) {
                        " files");
   }
 
-  // Workers run in their own process group, where reading the terminal
-  // would stop them; and nobody types an MP2 stream.
+  // Nobody types an MP2 stream.
   for (const Job& job : jobs) {
     if (job.source == "-" && isatty(STDIN_FILENO)) {
       return usage_error("standard input is a terminal: pipe a stream into '-'");

@@ -1,6 +1,7 @@
 #include "cli/run_report.h"
 
 #include <cinttypes>
+#include <cstdint>
 #include <cstdio>
 
 bool is_error_line(const std::string& line) { return line.compare(0, 3, "ERR") == 0; }
@@ -19,41 +20,6 @@ void print_file_lines(const LineRouting& routing, const std::string& source, con
     }
   }
   fflush(others);
-}
-
-namespace {
-
-int stream_rate(const std::string& line) {
-  int rate = 0, kbps = 0;
-  char mode[16];
-  if (sscanf(line.c_str(), "%d %dk %15s", &rate, &kbps, mode) != 3) return 0;
-  return rate;
-}
-
-}  // namespace
-
-int stream_kbps(const std::string& line) {
-  int rate = 0, kbps = 0;
-  char mode[16];
-  if (sscanf(line.c_str(), "%d %dk %15s", &rate, &kbps, mode) != 3) return 0;
-  return kbps;
-}
-
-double audio_seconds_of(const std::vector<std::string>& lines) {
-  int rate = 0;
-  int64_t frames = -1;
-  for (const std::string& line : lines) {
-    if (rate == 0) rate = stream_rate(line);
-    int64_t n = 0;
-    int matched = 0;
-    // %n is set only when the words after the number matched too.
-    if ((sscanf(line.c_str(), "%" SCNd64 " frames est%n", &n, &matched) == 1 && matched > 0) ||
-        (sscanf(line.c_str(), "ERR: interrupted after %" SCNd64 " frames%n", &n, &matched) == 1 && matched > 0)) {
-      frames = n;
-    }
-  }
-  if (rate <= 0 || frames < 0) return 0;
-  return static_cast<double>(frames) * 1152.0 / rate;
 }
 
 std::string clock_time(double seconds) {

@@ -25,12 +25,6 @@ bool is_error_line(const std::string& line);
 // Prints "Converting SOURCE" and the file's lines, in one piece.
 void print_file_lines(const LineRouting& routing, const std::string& source, const std::vector<std::string>& lines);
 
-// The stream's bit rate in kbit/s from its stream line ("48000 192k stereo"), or 0.
-int stream_kbps(const std::string& line);
-// The audio a file's lines say was converted (the frames of the closing
-// statistics or of an interruption, at the stream's rate).
-double audio_seconds_of(const std::vector<std::string>& lines);
-
 // "sondrik finished: 12 converted, 1 failed, 0 skipped; 3:25:10 of audio in 41.2 s"
 std::string summary_line(const RunCounts& counts, double wall_seconds);
 // h:mm:ss, rounded down to the second.

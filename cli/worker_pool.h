@@ -1,7 +1,6 @@
-// Converts the jobs in worker processes, up to `jobs` at once: the decoder's
-// bit reader is process-wide, so every conversion gets a process of its own.
-// Each file's lines reach the parent through a pipe and are printed in list
-// order, together; one progress line follows the bytes of all files.
+// Converts the jobs on up to `jobs` threads at once, each with its own
+// conversion storage. Each file's lines are printed in list order, together,
+// when it is done; one progress line follows the bytes of all files.
 #pragma once
 
 #include <vector>

@@ -4,33 +4,41 @@
 #include <cstdint>
 #include <cstring>
 
-// The reader is process-wide: one stream is decoded at a time.
-void restart_bits(const uint8_t* frame_bytes);
+// One conversion's reader: where its bytes are, how far it has read.
+struct BitReader {
+  const uint8_t* byte_ptr = nullptr;  // the next byte to take
+  const uint8_t* byte_limit = nullptr;
+  uint8_t cache = 0;  // what is left of the last byte taken, left-aligned
+  uint8_t bits_left = 0;
+  bool ran_out = false;
+};
+
+void restart_bits(BitReader& reader, const uint8_t* frame_bytes);
 // 1 to 16 bits; bytes at or past the limit read as zero bits.
-uint32_t read_bits(int count);
+uint32_t read_bits(BitReader& reader, int count);
 // The first byte of which no bit has been delivered (never past the limit).
-const uint8_t* bit_position();
+const uint8_t* bit_position(const BitReader& reader);
 
 // Where valid bytes end. Reads stop there, so a frame cut short by the end of
 // the input never reaches outside the buffer.
-void set_bit_limit(const uint8_t* limit);
+void set_bit_limit(BitReader& reader, const uint8_t* limit);
 // True when a read since the last restart wanted bytes past the limit.
-bool bits_ran_out();
+bool bits_ran_out(const BitReader& reader);
 
 // The bytes a wide reader may load beyond the last bit it delivers.
 constexpr int kWideReadMargin = 16;
 // True when the next `bits` bits, and kWideReadMargin bytes after them, lie
 // before the limit: a WideBitReader may then deliver those bits.
-bool wide_read_fits(int bits);
+bool wide_read_fits(const BitReader& reader, int bits);
 
-// The reader's three variables, passed by value (in registers) to a wide reader.
+// The reader's position, passed by value (in registers) to a wide reader.
 struct BitReaderState {
   const uint8_t* ptr;
   uint32_t cache;
   uint32_t bits_left;
 };
-BitReaderState take_bit_reader_state();
-void return_bit_reader_state(BitReaderState state);
+BitReaderState take_bit_reader_state(const BitReader& reader);
+void return_bit_reader_state(BitReader& reader, BitReaderState state);
 
 // Delivers exactly what read_bits would, refilling its window with one
 // eight-byte load where read_bits takes a byte at a time. It never checks the
@@ -38,8 +46,8 @@ void return_bit_reader_state(BitReaderState state);
 // back with finish() before any other read.
 class WideBitReader {
  public:
-  WideBitReader() {
-    const BitReaderState state = take_bit_reader_state();
+  explicit WideBitReader(BitReader& reader) : reader_(reader) {
+    const BitReaderState state = take_bit_reader_state(reader);
     ptr_ = state.ptr;
     have_ = static_cast<int>(state.bits_left);
     window_ = have_ > 0 ? static_cast<uint64_t>(state.cache) << 56 : 0;
@@ -49,7 +57,7 @@ class WideBitReader {
     // partly read byte is the cache.
     const uint32_t bits_left = static_cast<uint32_t>(have_ & 7);
     const uint32_t cache = static_cast<uint32_t>(window_ >> 56) & (0xFF00u >> bits_left) & 0xFF;
-    return_bit_reader_state(BitReaderState{ptr_ - (have_ >> 3), cache, bits_left});
+    return_bit_reader_state(reader_, BitReaderState{ptr_ - (have_ >> 3), cache, bits_left});
   }
 
   // Makes sure the next `count` bits (up to 56) are in the window.
@@ -90,6 +98,7 @@ class WideBitReader {
   }
 
  private:
+  BitReader& reader_;
   // A 64-bit window over the stream, left-aligned: `have_` bits, the first of
   // them the next to deliver; `ptr_` is the first byte not yet in it.
   uint64_t window_;
@@ -100,12 +109,16 @@ class WideBitReader {
 // The same calls over read_bits, for reads near the limit.
 class CheckedBitReader {
  public:
+  explicit CheckedBitReader(BitReader& reader) : reader_(reader) {}
   void need(int) {}
   void refill() {}
-  uint32_t take_ready(int count) { return read_bits(count); }
-  uint32_t take(int count) { return read_bits(count); }
+  uint32_t take_ready(int count) { return read_bits(reader_, count); }
+  uint32_t take(int count) { return read_bits(reader_, count); }
   static constexpr bool kPeeks = false;
   uint32_t peek(int) const { return 0; }
   void skip(int) {}
   void finish() const {}
+
+ private:
+  BitReader& reader_;
 };

@@ -2,9 +2,12 @@
 // One exists per call; it lives on the caller's stack and is never allocated.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
+#include "decoder/bit_reader.h"
 #include "decoder/layer2_tables.h"
+#include "decoder/stream_outcome.h"
 #include "platform/platform.h"
 
 constexpr int kInputBufferSize = 8192;
@@ -35,12 +38,45 @@ enum class FrameResult {
   WavFull,      // the PCM would push a 44-byte-header WAV past its 4 GiB limit
 };
 
+struct SynthesisKernel;
+
+// The values of a granule, in the order the synthesis reads them: [sb][ch][j].
+constexpr int kGranuleValues = kSubbands * kMaxChannels * kSlotsPerGranule;
+
+// The synthesis filterbank's state: matrixing, the three histories, where
+// they are, and the kernel that computes them.
+struct SynthesisState {
+  const SynthesisKernel* kernel;
+  double cos_matrix[kMatrixRows][kSubbands];
+  // The rows the fast paths compute, column by column: for each subband k the
+  // coefficients of those rows side by side, so vector lanes carry rows.
+  alignas(64) double matrix_columns[kSubbands][kMatrixRows];
+  int computed_rows;  // 32 when the matrix has its symmetries exactly, else 64
+  alignas(64) double mono_ring[kRingLength];
+  alignas(64) double channel_rings[kMaxChannels][kRingLength];
+  int v_offset;
+  int active_body_channels;  // the body whose rings the last frame wrote: 1, 2, or 0 before any
+};
+
+// The PCM on its way to the output, written in batches: storage the caller
+// hands in, as it is too large for a thread's stack.
+constexpr uint32_t kPcmBatchBytes = 224 * 4608;
+struct PcmBatch {
+  // Room for a whole batch and the frame that would overflow it.
+  alignas(64) int16_t values[(kPcmBatchBytes + 4608) / 2];
+};
+
 struct DecoderContext {
   // stream: the caller's handles, input buffering, scanning and the stream's fields.
   LogPane log;
   ProgressBar bar;
   FileHandle input;
   FileHandle output;
+  const std::atomic<bool>* stop;  // set by the caller to stop after the current frame
+  const char* output_name;        // for messages: the WAV file's name
+  std::atomic<int32_t>* stream_kbps;
+  StreamOutcome outcome;
+  BitReader bits;
   uint8_t input_buffer[kInputBufferSize];
   int cursor;
   int data_end;
@@ -65,33 +101,23 @@ struct DecoderContext {
   int progress_shift;  // sizes past 2 GiB are reported in units of 2^shift bytes
   uint32_t start_tick;
 
-  // frame_body: side information and the current granule.
+  // frame_body: side information, the frame's codes and its values.
   int bound;
   uint32_t alloc[kMaxChannels][kSubbands];
   const QuantClass* quant[kMaxChannels][kSubbands];
   uint8_t scfsi[kMaxChannels][kSubbands];
   uint8_t scf[kMaxChannels][kSubbands][3];
-  // In the order of granule_samples, so both run side by side.
-  uint32_t codes[kSubbands][kMaxChannels][kSlotsPerGranule];
-  double granule_samples[kSubbands][kMaxChannels][kSlotsPerGranule];
-  // A whole frame's codes, granule by granule in the order of codes, read
-  // before any is dequantized: the vector loads of a granule's codes then
-  // find them in the cache, not in a queue of small stores not yet written.
-  // Codes of silent subbands are left as they were (their steps ignore them).
-  alignas(64) uint32_t frame_codes[kGranulesPerFrame][kSubbands * kMaxChannels * kSlotsPerGranule];
-  // The values of the granules that share a part of the scale factors, each
-  // laid out as granule_samples: dequantized together, then synthesized.
-  alignas(64) double part_samples[kGranulesPerScalePart][kSubbands * kMaxChannels * kSlotsPerGranule];
+  // A whole frame's codes, granule by granule, read before any is
+  // dequantized: the vector loads of a granule's codes then find them in the
+  // cache, not in a queue of small stores not yet written. Codes of silent
+  // subbands are left as they were (their steps ignore them).
+  alignas(64) uint32_t frame_codes[kGranulesPerFrame][kGranuleValues];
+  // The frame's dequantized values, granule by granule, for the synthesis.
+  alignas(64) double frame_samples[kGranulesPerFrame][kGranuleValues];
+  int frame_values_top;  // frame_samples past this are zero in every granule
 
-  // synthesis: matrixing, the three histories and the frame's PCM.
-  double cos_matrix[kMatrixRows][kSubbands];
-  // The rows the fast paths compute, column by column: for each subband k the
-  // coefficients of those rows side by side, so vector lanes carry rows.
-  alignas(64) double matrix_columns[kSubbands][kMatrixRows];
-  int computed_rows;  // 32 when the matrix has its symmetries exactly, else 64
-  alignas(64) double mono_ring[kRingLength];
-  alignas(64) double channel_rings[kMaxChannels][kRingLength];
-  int v_offset;
+  // synthesis, and the frame's PCM.
+  SynthesisState synthesis;
   int pcm_count;  // PCM values of the frame so far, at frame_pcm (wav_writer.h)
 
   // wav_writer: the layout, the PCM waiting in the batch and what has gone
@@ -100,6 +126,7 @@ struct DecoderContext {
   bool stream_header_sent;  // Stream only: the header went out
   uint32_t batch_bytes;     // PCM in the batch, not yet written
   uint32_t batch_limit;     // a frame that would take the batch past this writes it first
+  PcmBatch* batch;
   int64_t bytes_written;    // the sum of what the PCM writes reported
   int write_error;
 };

@@ -10,8 +10,6 @@
 namespace {
 
 constexpr int kModeJointStereo = 1;
-// The values of a granule, in the order of granule_samples: [sb][ch][j].
-constexpr int kGranuleValues = kSubbands * kMaxChannels * kSlotsPerGranule;
 constexpr int kSubbandValues = kMaxChannels * kSlotsPerGranule;
 // Three scale factors per subband, each for four granules.
 constexpr int kScaleParts = 3;
@@ -183,9 +181,6 @@ struct FramePlan {
   alignas(64) double scale[kScaleParts][kGranuleValues];
 };
 
-uint32_t* granule_codes(DecoderContext& ctx) { return &ctx.codes[0][0][0]; }
-double* granule_values(DecoderContext& ctx) { return &ctx.granule_samples[0][0][0]; }
-
 void plan_frame(DecoderContext& ctx, FramePlan& plan) {
   const int channels = ctx.channel_count;
   plan.coded_count = 0;
@@ -217,7 +212,6 @@ void plan_frame(DecoderContext& ctx, FramePlan& plan) {
   if (plan.shared_from < 0) plan.shared_from = plan.coded_count;
   plan.value_count = top * kSubbandValues;
 
-  uint32_t* codes = granule_codes(ctx);
   for (int sb = 0; sb < top; ++sb) {
     for (int ch = 0; ch < kMaxChannels; ++ch) {
       const int first = sb * kSubbandValues + ch * kSlotsPerGranule;
@@ -239,19 +233,18 @@ void plan_frame(DecoderContext& ctx, FramePlan& plan) {
         plan.c[i] = c;
         if (!coded) {
           for (double* part_scales : plan.scale) part_scales[i] = 0.0;  // coded ones come from plan_scales
-          codes[i] = 0;
         }
       }
     }
   }
-  double* values = granule_values(ctx);
-  // Above the last coded subband nothing in a granule changes codes or values.
-  // All 32, so that none keeps values from an earlier frame whose table coded more.
-  for (int i = plan.value_count; i < kGranuleValues; ++i) {
-    codes[i] = 0;
-    values[i] = 0.0;
-    for (double* part_values : ctx.part_samples) part_values[i] = 0.0;
+  // Above the last coded subband nothing writes a granule's values: those an
+  // earlier frame wrote there are zeroed, so that none outlives its frame.
+  if (plan.value_count < ctx.frame_values_top) {
+    for (double* values : ctx.frame_samples) {
+      memset(values + plan.value_count, 0, (ctx.frame_values_top - plan.value_count) * sizeof(double));
+    }
   }
+  ctx.frame_values_top = plan.value_count;
 }
 
 // The scale factors of one group of four granules.
@@ -298,34 +291,13 @@ inline void read_granule_codes(const FramePlan& plan, uint32_t* codes, Reader& i
   read_codes<true>(shared_from, plan.coded + plan.coded_count, codes, in);
 }
 
-// Every value up to the last coded subband, those of silent subbands and
-// channels included (their steps make +0.0), in the lanes of the synthesis
-// path in use.
-void dequantize_granule(const FramePlan& plan, int part, const uint32_t* codes, double* values) {
-  synthesis_kernel(synthesis_path_in_use())
-      .dequantize(codes, 1, 0, plan.msb_reciprocal, plan.d, plan.c, plan.scale[part], plan.value_count, values);
-}
-
-// The four granules of scale-factor part `part` into part_samples, each the
-// same as dequantize_granule makes it.
+// The four granules of scale-factor part `part`, every value up to the last
+// coded subband, those of silent subbands and channels included (their steps
+// make +0.0), in the lanes of the synthesis path in use.
 void dequantize_part(DecoderContext& ctx, const FramePlan& plan, int part) {
-  synthesis_kernel(synthesis_path_in_use())
-      .dequantize(ctx.frame_codes[kGranulesPerScalePart * part], kGranulesPerScalePart, kGranuleValues,
-                  plan.msb_reciprocal, plan.d, plan.c, plan.scale[part], plan.value_count, ctx.part_samples[0]);
-}
-
-// `wide`: the granule's bits are known to lie well before the limit.
-void decode_planned_granule(DecoderContext& ctx, const FramePlan& plan, int part, bool wide) {
-  uint32_t* codes = granule_codes(ctx);
-  if (wide) {
-    WideBitReader in;
-    read_granule_codes(plan, codes, in);
-    in.finish();
-  } else {
-    CheckedBitReader in;
-    read_granule_codes(plan, codes, in);
-  }
-  dequantize_granule(plan, part, codes, granule_values(ctx));
+  const int first = kGranulesPerScalePart * part;
+  ctx.synthesis.kernel->dequantize(ctx.frame_codes[first], kGranulesPerScalePart, kGranuleValues, plan.msb_reciprocal,
+                                   plan.d, plan.c, plan.scale[part], plan.value_count, ctx.frame_samples[first]);
 }
 
 // The 64 bits of the stream from bit `offset` after base's first, the first
@@ -387,13 +359,13 @@ void read_codes_in_place(const FramePlan& plan, const uint8_t* base, int first_b
 // Every granule's codes of the frame, one after another as in the stream.
 void read_frame_codes(DecoderContext& ctx, const FramePlan& plan, bool wide) {
   if (!wide) {
-    CheckedBitReader in;
+    CheckedBitReader in(ctx.bits);
     for (uint32_t* codes : ctx.frame_codes) read_granule_codes(plan, codes, in);
     return;
   }
   // wide_read_fits has checked every byte these loads reach. The partly read
   // byte, if any, is the one before ptr, its first bits already taken.
-  const BitReaderState state = take_bit_reader_state();
+  const BitReaderState state = take_bit_reader_state(ctx.bits);
   const uint8_t* base = state.bits_left > 0 ? state.ptr - 1 : state.ptr;
   const int first_bit = state.bits_left > 0 ? 8 - static_cast<int>(state.bits_left) : 0;
   read_codes_in_place(plan, base, first_bit, ctx.frame_codes);
@@ -402,10 +374,10 @@ void read_frame_codes(DecoderContext& ctx, const FramePlan& plan, bool wide) {
   const uint8_t* last = base + (end >> 3);
   const int taken = end & 7;
   if (taken == 0) {
-    return_bit_reader_state(BitReaderState{last, 0, 0});
+    return_bit_reader_state(ctx.bits, BitReaderState{last, 0, 0});
   } else {
     return_bit_reader_state(
-        BitReaderState{last + 1, static_cast<uint32_t>(last[0] << taken & 0xFF), static_cast<uint32_t>(8 - taken)});
+        ctx.bits, BitReaderState{last + 1, static_cast<uint32_t>(last[0] << taken & 0xFF), static_cast<uint32_t>(8 - taken)});
   }
 }
 
@@ -414,55 +386,27 @@ void read_frame_codes(DecoderContext& ctx, const FramePlan& plan, bool wide) {
 void read_side_info(DecoderContext& ctx, int mode, int mode_extension) {
   ctx.bound = ctx.sblimit;
   if (mode == kModeJointStereo && BoundTable[mode_extension] < ctx.sblimit) ctx.bound = BoundTable[mode_extension];
-  if (wide_read_fits(kLongestSideInfoBits)) {
-    WideBitReader in;
+  if (wide_read_fits(ctx.bits, kLongestSideInfoBits)) {
+    WideBitReader in(ctx.bits);
     read_side_info_from(ctx, in);
     in.finish();
   } else {
-    CheckedBitReader in;
+    CheckedBitReader in(ctx.bits);
     read_side_info_from(ctx, in);
   }
 }
 
-void decode_granule(DecoderContext& ctx, int part) {
-  FramePlan plan;
-  plan_frame(ctx, plan);
-  plan_scales(ctx, part, plan);
-  decode_planned_granule(ctx, plan, part, wide_read_fits(plan.granule_bits));
-}
-
-namespace {
-
-void read_frame(DecoderContext& ctx, int mode, int mode_extension, FramePlan& plan) {
+void read_frame_body(DecoderContext& ctx, int mode, int mode_extension) {
   read_side_info(ctx, mode, mode_extension);
+  FramePlan plan;
   plan_frame(ctx, plan);
   // One check for the whole frame: near the end of the input every field
-  // goes through read_bits, which reads zeros past the limit.
-  const bool wide = wide_read_fits(kGranulesPerFrame * plan.granule_bits);
-  // The granules' fields are all the frame has left to read, so reading them
-  // all first reads the same bits.
-  read_frame_codes(ctx, plan, wide);
-}
-
-}  // namespace
-
-void read_frame_fields(DecoderContext& ctx, int mode, int mode_extension) {
-  FramePlan plan;
-  read_frame(ctx, mode, mode_extension, plan);
-}
-
-FrameResult decode_frame_body(DecoderContext& ctx, int mode, int mode_extension) {
-  ctx.pcm_count = 0;
-  FramePlan plan;
-  read_frame(ctx, mode, mode_extension, plan);
-  for (int part = 0; part < kScaleParts; ++part) plan_scales(ctx, part, plan);
-  // Granule by granule the same as decode_granule and synthesize_granule,
-  // planned once per frame, and dequantized four granules at a time.
+  // goes through read_bits, which reads zeros past the limit. The granules'
+  // fields are all the frame has left to read, so reading them all first
+  // reads the same bits.
+  read_frame_codes(ctx, plan, wide_read_fits(ctx.bits, kGranulesPerFrame * plan.granule_bits));
   for (int part = 0; part < kScaleParts; ++part) {
+    plan_scales(ctx, part, plan);
     dequantize_part(ctx, plan, part);
-    for (const double* samples : ctx.part_samples) synthesize_granule_samples(ctx, samples);
   }
-  // Zero bits past the end of the input are no frame: don't write what they made.
-  if (bits_ran_out()) return FrameResult::CutShort;
-  return write_frame_pcm(ctx);
 }

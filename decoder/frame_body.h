@@ -5,13 +5,8 @@
 
 #include "decoder/decoder_context.h"
 
-// Reads the body after the header and CRC, synthesizes its twelve granules and
-// writes the frame's PCM.
-FrameResult decode_frame_body(DecoderContext& ctx, int mode, int mode_extension);
-
+// Reads the frame's side information and the codes of its twelve granules,
+// after the header and CRC, and dequantizes them into frame_samples.
+void read_frame_body(DecoderContext& ctx, int mode, int mode_extension);
+// The side information alone: allocations, selections, scale factors.
 void read_side_info(DecoderContext& ctx, int mode, int mode_extension);
-// The side information and the twelve granules' codes, into frame_codes
-// (silent subbands' codes left as they were), as decode_frame_body reads them.
-void read_frame_fields(DecoderContext& ctx, int mode, int mode_extension);
-// Reads one granule's codes and fills granule_samples with scale-factor part `part`.
-void decode_granule(DecoderContext& ctx, int part);

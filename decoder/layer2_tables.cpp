@@ -176,3 +176,19 @@ const ClassesOfCodes half_rate_classes = classes_of(half_rate_levels, 30);
 const AllocTable alloc_high = {30, high_nbal, high_levels, high_classes.of};
 const AllocTable alloc_low = {12, low_nbal, low_levels, low_classes.of};
 const AllocTable alloc_half_rate = {30, half_rate_nbal, half_rate_levels, half_rate_classes.of};
+
+const int32_t BoundTable[4] = {4, 8, 12, 16};
+
+AllocChoice choose_alloc_table(int32_t sample_rate, int32_t bitrate_kbps, int mode) {
+  constexpr int kModeSingleChannel = 3;
+  const int channels = mode == kModeSingleChannel ? 1 : 2;
+  const int32_t per_channel = bitrate_kbps / channels;
+  // The half rates have one table for every bit rate.
+  if (sample_rate < 32000) return AllocChoice{&alloc_half_rate, 4, 30};
+  if (per_channel > 48) {
+    if (sample_rate == 48000 || per_channel <= 80) return AllocChoice{&alloc_high, 0, 27};
+    return AllocChoice{&alloc_high, 1, 30};
+  }
+  if (sample_rate == 32000) return AllocChoice{&alloc_low, 3, 12};
+  return AllocChoice{&alloc_low, 2, 8};
+}

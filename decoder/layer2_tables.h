@@ -30,3 +30,16 @@ extern const QuantClass quant_classes[kQuantClassCount];
 extern const double ScaleFactorTable[64];
 
 const QuantClass* find_quant_class(uint32_t levels);
+
+// The joint-stereo bound for each mode extension.
+extern const int32_t BoundTable[4];
+
+// The table a frame of this sampling frequency, bit rate and mode decodes
+// with: its id (0 to 3 as in ISO/IEC 11172-3, 4 for the half rates) and the
+// number of subbands it codes.
+struct AllocChoice {
+  const AllocTable* table;
+  int table_id;
+  int sblimit;
+};
+AllocChoice choose_alloc_table(int32_t sample_rate, int32_t bitrate_kbps, int mode);

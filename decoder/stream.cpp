@@ -56,8 +56,8 @@ void report_progress(DecoderContext& ctx) {
 }
 
 void note_bytes_read(DecoderContext& ctx, uint32_t got) {
-  if (ctx.bar == nullptr) return;
   ctx.bytes_read += got;
+  if (ctx.bar == nullptr) return;
   if ((ctx.bytes_read >> ctx.progress_shift) > ctx.progress_threshold) report_progress(ctx);
 }
 
@@ -265,7 +265,7 @@ void start_pass(DecoderContext& ctx, bool two_channels) {
   ctx.two_channel_seen = two_channels;
   ctx.table_id = -1;
   ctx.sblimit = 0;
-  reset_synthesis(ctx);
+  reset_synthesis(ctx.synthesis);
 }
 
 // The first two-channel frame follows mono frames already written. The
@@ -281,6 +281,15 @@ int decode_again_with_two_channels(DecoderContext& ctx) {
   ctx.bytes_read = 0;
   ctx.data_end = static_cast<int>(fill_behind(ctx, 0));
   return 0;
+}
+
+void use_alloc_table(DecoderContext& ctx, int32_t bitrate_kbps, int mode) {
+  const AllocChoice choice = choose_alloc_table(ctx.sample_rate, bitrate_kbps, mode);
+  ctx.table_id = choice.table_id;
+  ctx.sblimit = choice.sblimit;
+  ctx.nbal = choice.table->nbal;
+  ctx.levels = choice.table->levels;
+  ctx.level_classes = choice.table->classes;
 }
 
 enum class FrameStep {
@@ -312,10 +321,13 @@ FrameStep decode_frame(DecoderContext& ctx, const FrameHeader& header) {
   if (!ctx.stream_line_logged) {
     log_line(ctx.log, "%d %dk %s\r\n", ctx.sample_rate, header.bitrate, mode_names[header.mode]);
     ctx.stream_line_logged = true;
+    ctx.outcome.first_bitrate = header.bitrate;
+    ctx.outcome.first_mode = header.mode;
+    if (ctx.stream_kbps != nullptr) ctx.stream_kbps->store(header.bitrate, std::memory_order_relaxed);
     // A measured free-format rate may be rounded up: no estimate, which must only err high.
     choose_wav_layout(ctx, header.bitrate_index == kFreeFormat ? 0 : header.bitrate);
   }
-  choose_alloc_table(ctx, header.bitrate, header.mode);
+  use_alloc_table(ctx, header.bitrate, header.mode);
   if (header.mode == kModeSingleChannel) {
     ctx.channel_count = 1;
   } else {
@@ -324,14 +336,16 @@ FrameStep decode_frame(DecoderContext& ctx, const FrameHeader& header) {
   }
 
   const uint8_t* frame = ctx.input_buffer + ctx.cursor;
-  set_bit_limit(ctx.input_buffer + ctx.data_end);
-  restart_bits(frame + kHeaderBytes + (header.crc ? 2 : 0));  // the CRC word is not verified
-  switch (decode_frame_body(ctx, header.mode, ctx.mode_extension)) {
+  set_bit_limit(ctx.bits, ctx.input_buffer + ctx.data_end);
+  restart_bits(ctx.bits, frame + kHeaderBytes + (header.crc ? 2 : 0));  // the CRC word is not verified
+  read_frame_body(ctx, header.mode, ctx.mode_extension);
+  synthesize_frame(ctx);
+  // Zero bits past the end of the input are no frame: don't write what they made.
+  if (bits_ran_out(ctx.bits)) return FrameStep::NotWritten;
+  switch (write_frame_pcm(ctx)) {
     case FrameResult::Written:
       ctx.frame_count += 1;
       return FrameStep::Written;
-    case FrameResult::CutShort:
-      return FrameStep::NotWritten;
     case FrameResult::WriteFailed:
       return FrameStep::WriteFailed;
     case FrameResult::WavFull:
@@ -354,7 +368,7 @@ int convert_frames(DecoderContext& ctx) {
     for (;;) {
       step = decode_frame(ctx, header);
       if (step != FrameStep::Written && step != FrameStep::NotWritten) break;
-      if (stop_requested()) return finish_interrupted(ctx);
+      if (ctx.stop != nullptr && ctx.stop->load(std::memory_order_relaxed)) return finish_interrupted(ctx);
       // Ancillary data, padding and whatever the body left unread lie before
       // the next frame; they are passed over whole.
       const FrameHeader last = header;
@@ -386,67 +400,57 @@ int convert_frames(DecoderContext& ctx) {
   return finish_at_end_of_input(ctx);
 }
 
-}  // namespace
-
-const int32_t BoundTable[4] = {4, 8, 12, 16};
-
-void choose_alloc_table(DecoderContext& ctx, int32_t bitrate_kbps, int mode) {
-  int channels = mode == kModeSingleChannel ? 1 : 2;
-  int32_t per_channel = bitrate_kbps / channels;
-  const AllocTable* table;
-  if (ctx.sample_rate < 32000) {
-    // The half rates have one table for every bit rate.
-    table = &alloc_half_rate;
-    ctx.table_id = 4;
-    ctx.sblimit = 30;
-  } else if (per_channel > 48) {
-    table = &alloc_high;
-    if (ctx.sample_rate == 48000 || per_channel <= 80) {
-      ctx.table_id = 0;
-      ctx.sblimit = 27;
-    } else {
-      ctx.table_id = 1;
-      ctx.sblimit = 30;
-    }
-  } else {
-    table = &alloc_low;
-    if (ctx.sample_rate == 32000) {
-      ctx.table_id = 3;
-      ctx.sblimit = 12;
-    } else {
-      ctx.table_id = 2;
-      ctx.sblimit = 8;
-    }
-  }
-  ctx.nbal = table->nbal;
-  ctx.levels = table->levels;
-  ctx.level_classes = table->classes;
-}
-
-int decode_stream(LogPane log, FileHandle output, FileHandle input, ProgressBar bar) {
-  DecoderContext ctx{};
-  ctx.log = log;
-  ctx.bar = bar;
-  ctx.input = input;
-  ctx.output = output;
-
+// Reads the start of the input and converts it all.
+int start_stream(DecoderContext& ctx, SynthesisPath path) {
   uint32_t got = 0;
-  if (!file_read(input, ctx.input_buffer, kInputBufferSize, &got) || got == 0) {
-    log_line(log, "ERROR %d reading input\r\n", last_error());
+  if (!file_read(ctx.input, ctx.input_buffer, kInputBufferSize, &got) || got == 0) {
+    const int error = last_error();
+    log_line(ctx.log, "ERROR %d reading input\r\n", error);
+    ctx.outcome.failure = StreamFailure::ReadFailed;
+    ctx.outcome.error = error;
     return -1;
   }
-  if (bar != nullptr) {
-    ctx.file_size = file_size(input);
+  ctx.bytes_read = got;
+  if (ctx.bar != nullptr) {
+    ctx.file_size = file_size(ctx.input);
     if (ctx.file_size < 0) ctx.file_size = 0;
     ctx.progress_shift = progress_shift_for(ctx.file_size);
-    ctx.bytes_read = got;
     report_progress(ctx);
   }
   reserve_wav_header(ctx);
 
   start_pass(ctx, false);
   ctx.data_end = static_cast<int>(got);
-  build_cos_matrix(ctx);
+  start_synthesis(ctx.synthesis, path);
   ctx.start_tick = tick_count();
   return convert_frames(ctx);
+}
+
+StreamOutcome close_outcome(const DecoderContext& ctx) {
+  StreamOutcome outcome = ctx.outcome;
+  outcome.sample_rate = ctx.sample_rate;
+  outcome.frames = ctx.frame_count;
+  outcome.channels = ctx.two_channel_seen ? 2 : 1;
+  outcome.samples = ctx.bytes_written / (2 * outcome.channels);
+  outcome.bytes_read = ctx.bytes_read;
+  return outcome;
+}
+
+}  // namespace
+
+int decode_stream(const DecodeRequest& request, StreamOutcome* outcome) {
+  // Its rings and buffers are too large for a small thread stack many times
+  // over, but not once: the context is the conversion's, on its stack.
+  DecoderContext ctx{};
+  ctx.log = request.log;
+  ctx.bar = request.bar;
+  ctx.input = request.input;
+  ctx.output = request.output;
+  ctx.stop = request.stop;
+  ctx.output_name = request.output_name;
+  ctx.stream_kbps = request.stream_kbps;
+  ctx.batch = request.batch;
+  const int result = start_stream(ctx, request.path);
+  if (outcome != nullptr) *outcome = close_outcome(ctx);
+  return result;
 }

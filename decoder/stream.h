@@ -4,18 +4,32 @@
 #include <cstdint>
 
 #include "decoder/decoder_context.h"
+#include "decoder/stream_outcome.h"
+#include "decoder/synthesis.h"
 #include "platform/platform.h"
 
-// Converts the MP2 stream in `input` into a complete WAV file in `output`
-// (both open, the output empty). Returns 0 when the WAV file is complete, -1
-// after logging one line on failure.
-int decode_stream(LogPane log, FileHandle output, FileHandle input, ProgressBar bar);
+// One conversion's orders: what to read and write, where to report, when to
+// stop, and the storage it needs.
+struct DecodeRequest {
+  FileHandle input = kNoFile;   // open for reading
+  FileHandle output = kNoFile;  // open for writing, empty
+  LogPane log = nullptr;
+  ProgressBar bar = nullptr;
+  PcmBatch* batch = nullptr;  // required: the PCM on its way out
+  // Asked after every frame; true stops the conversion there, with a WAV
+  // file of the frames before. Null: never stops.
+  const std::atomic<bool>* stop = nullptr;
+  const char* output_name = nullptr;  // the WAV file's name for messages; null: "the WAV file"
+  // Given the first frame's bit rate as soon as it is found, for a running
+  // estimate of the audio done. Null: not wanted.
+  std::atomic<int32_t>* stream_kbps = nullptr;
+  SynthesisPath path = synthesis_path_in_use();
+};
 
-// The joint-stereo bound for each mode extension.
-extern const int32_t BoundTable[4];
-
-// The Layer II table of a frame with this bit rate and mode at ctx.sample_rate.
-void choose_alloc_table(DecoderContext& ctx, int32_t bitrate_kbps, int mode);
+// Converts the MP2 stream in the request's input into a complete WAV file in
+// its output. Returns 0 when the WAV file is complete, -1 after logging one
+// line on failure; the outcome (when given) says the same for the caller.
+int decode_stream(const DecodeRequest& request, StreamOutcome* outcome);
 
 // The most a frame body can ask of the bit reader, even when damage hands it
 // nonsense allocations (30 subbands x 2 channels of 16-bit codes); buffered

@@ -10,18 +10,28 @@ alignas(64) extern const double SynthesisWindow[kWindowLength];
 // 3.14159265358979 / 64 as a double: not the double nearest to pi/64.
 constexpr double pi_over_64 = 0.04908738521234047;
 
+enum class SynthesisPath;
+
 // Computes the coefficients and lays them out for the fast paths.
-void build_cos_matrix(DecoderContext& ctx);
+void build_cos_matrix(SynthesisState& state);
 // Lays cos_matrix out for the fast paths. A symmetry is used only if the
 // computed coefficients have it exactly, so that a negated or copied sum is the
 // sum the standard's order of additions would give.
-void lay_out_cos_matrix(DecoderContext& ctx);
-void reset_synthesis(DecoderContext& ctx);
-void advance_v_offset(DecoderContext& ctx);
+void lay_out_cos_matrix(SynthesisState& state);
+// Empty rings, v_offset 64.
+void reset_synthesis(SynthesisState& state);
+// A stream's start: the matrix, empty rings, and the kernel of `path`.
+void start_synthesis(SynthesisState& state, SynthesisPath path);
+void advance_v_offset(SynthesisState& state);
+// Before a frame of `channels` channels: when the other body wrote the last
+// frame, its rings go idle here (see the function).
+void switch_body(SynthesisState& state, int channels);
 
-// Matrixes one slot's subband samples into the ring at v_offset, windows the
-// ring and yields 32 PCM values, oldest first.
-void synthesize_channel(DecoderContext& ctx, double* ring, const double* samples, int16_t* pcm);
+// Matrixes one slot's subband samples (those below sblimit) into the ring at
+// v_offset, windows the ring and yields 32 PCM values, oldest first.
+void synthesize_channel(SynthesisState& state, double* ring, const double* samples, int sblimit, int16_t* pcm);
+// The frame's twelve granules, in frame_samples, into its PCM at frame_pcm.
+void synthesize_frame(DecoderContext& ctx);
 
 int16_t to_pcm16(double sample);
 // floor(scaled), clipped to 16 bits: to_pcm16 of s is this of s * 32768 + 0.5.
@@ -40,9 +50,9 @@ int16_t pcm16_from_scaled(double scaled);
 // It does so for `granules` granules that share the steps, granule g's codes
 // and values granule_stride entries after granule g - 1's.
 struct SynthesisKernel {
-  void (*mono)(const DecoderContext& ctx, double* ring, const double* samples, int stride, int subbands, bool twice,
+  void (*mono)(const SynthesisState& state, double* ring, const double* samples, int stride, int subbands, bool twice,
                int slots, int16_t* pcm);
-  void (*stereo)(const DecoderContext& ctx, double* left_ring, double* right_ring, const double* left,
+  void (*stereo)(const SynthesisState& state, double* left_ring, double* right_ring, const double* left,
                  const double* right, int stride, int subbands, int slots, int16_t* pcm);
   void (*dequantize)(const uint32_t* codes, int granules, int granule_stride, const double* r, const double* d,
                      const double* c, const double* scale, int count, double* values);
@@ -62,9 +72,3 @@ const SynthesisKernel& synthesis_kernel(SynthesisPath path);
 // Chosen once, when the program starts: the fastest available path, unless
 // the test switch SONDRIK_SYNTHESIS_PATH names another available one.
 SynthesisPath synthesis_path_in_use();
-
-// Synthesizes the three slots of the granule in granule_samples into the
-// frame's PCM, behind the pcm_count values there.
-void synthesize_granule(DecoderContext& ctx);
-// The same for a granule's samples laid out as granule_samples, at samples.
-void synthesize_granule_samples(DecoderContext& ctx, const double* samples);

@@ -75,7 +75,7 @@ struct SynthesisKernelFor {
   // the same bits (a sum that starts at +0.0 is never -0.0).
   // Only the subbands whose bits are set in `summed` are summed.
   template <int C, int R>
-  static void matrix_pass(const DecoderContext& ctx, const double* const* samples, int stride, uint32_t summed,
+  static void matrix_pass(const SynthesisState& state, const double* const* samples, int stride, uint32_t summed,
                           int first, double* const* sums) {
     constexpr int V = R / W;
     Vec acc[C][V];
@@ -86,7 +86,7 @@ struct SynthesisKernelFor {
     }
     for (uint32_t rest = summed; rest != 0; rest &= rest - 1) {
       const int k = __builtin_ctz(rest);
-      const double* column = ctx.matrix_columns[k] + first;
+      const double* column = state.matrix_columns[k] + first;
       Vec s[C];
 #pragma GCC unroll 2
       for (int c = 0; c < C; ++c) s[c] = L::set1(samples[c][k * stride]);
@@ -164,14 +164,14 @@ struct SynthesisKernelFor {
   // sample of subband k at samples[c][k * stride], summing the subbands in
   // `summed` (all others are zero in every channel).
   template <int C>
-  static void matrix(const DecoderContext& ctx, const double* const* samples, int stride, uint32_t summed,
+  static void matrix(const SynthesisState& state, const double* const* samples, int stride, uint32_t summed,
                      double* const* blocks) {
     constexpr int R = per_pass<C>();
-    if (ctx.computed_rows == kMatrixRows) {
+    if (state.computed_rows == kMatrixRows) {
       for (int first = 0; first < kMatrixRows; first += R) {
         double* sums[C];
         for (int c = 0; c < C; ++c) sums[c] = blocks[c] + first;
-        matrix_pass<C, R>(ctx, samples, stride, summed, first, sums);
+        matrix_pass<C, R>(state, samples, stride, summed, first, sums);
       }
       return;
     }
@@ -179,7 +179,7 @@ struct SynthesisKernelFor {
     for (int first = 0; first < kComputedRowsSymmetric; first += R) {
       double* sums[C];
       for (int c = 0; c < C; ++c) sums[c] = computed[c] + first;
-      matrix_pass<C, R>(ctx, samples, stride, summed, first, sums);
+      matrix_pass<C, R>(state, samples, stride, summed, first, sums);
     }
     for (int c = 0; c < C; ++c) unfold(computed[c], blocks[c]);
   }
@@ -338,18 +338,18 @@ struct SynthesisKernelFor {
     for (int s = 0; s < slots; ++s) window<C>(rings, slot_offset(v_offset, s), twice, pcm + s * pcm_per_slot);
   }
 
-  static void mono(const DecoderContext& ctx, double* ring, const double* samples, int stride, int subbands,
+  static void mono(const SynthesisState& state, double* ring, const double* samples, int stride, int subbands,
                    bool twice, int slots, int16_t* pcm) {
     for (int s = 0; s < slots; ++s) {
       const double* slot_samples = samples + s;
-      double* const blocks[1] = {ring + slot_offset(ctx.v_offset, s)};
-      matrix<1>(ctx, &slot_samples, stride, subbands_below(subbands), blocks);
+      double* const blocks[1] = {ring + slot_offset(state.v_offset, s)};
+      matrix<1>(state, &slot_samples, stride, subbands_below(subbands), blocks);
     }
     const double* const rings[1] = {ring};
-    window_slots<1>(rings, ctx.v_offset, twice, slots, pcm);
+    window_slots<1>(rings, state.v_offset, twice, slots, pcm);
   }
 
-  static void stereo(const DecoderContext& ctx, double* left_ring, double* right_ring, const double* left,
+  static void stereo(const SynthesisState& state, double* left_ring, double* right_ring, const double* left,
                      const double* right, int stride, int subbands, int slots, int16_t* pcm) {
     uint32_t sounding[kSlotsPerGranule];
     if (stride == 6 && right == left + 3 && slots == kSlotsPerGranule) {
@@ -359,19 +359,19 @@ struct SynthesisKernelFor {
     }
     for (int s = 0; s < slots; ++s) {
       const double* const samples[2] = {left + s, right + s};
-      const int at = slot_offset(ctx.v_offset, s);
+      const int at = slot_offset(state.v_offset, s);
       double* const blocks[2] = {left_ring + at, right_ring + at};
       // Both channels share each column load only if all their rows fit the
       // registers at once; otherwise each pass would broadcast the samples again.
       if (per_pass<2>() == 32) {
-        matrix<2>(ctx, samples, stride, sounding[s], blocks);
+        matrix<2>(state, samples, stride, sounding[s], blocks);
       } else {
-        matrix<1>(ctx, samples, stride, sounding[s], blocks);
-        matrix<1>(ctx, samples + 1, stride, sounding[s], blocks + 1);
+        matrix<1>(state, samples, stride, sounding[s], blocks);
+        matrix<1>(state, samples + 1, stride, sounding[s], blocks + 1);
       }
     }
     const double* const rings[2] = {left_ring, right_ring};
-    window_slots<2>(rings, ctx.v_offset, false, slots, pcm);
+    window_slots<2>(rings, state.v_offset, false, slots, pcm);
   }
 
   // Lane by lane the scalar steps, in their order; the last values that don't

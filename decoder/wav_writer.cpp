@@ -13,15 +13,18 @@ constexpr uint32_t kUnknownSize = 0xFFFFFFFF;
 // exactly. A file gets writes of about 1 MiB; a pipe smaller ones, so that
 // its reader hears the stream about every third of a second rather than in
 // bursts of seconds.
-constexpr uint32_t kFileBatchBytes = 224 * kMostFramePcmBytes;
+constexpr uint32_t kFileBatchBytes = kPcmBatchBytes;
 constexpr uint32_t kPipeBatchBytes = 14 * kMostFramePcmBytes;
+static_assert(kFileBatchBytes % kMostFramePcmBytes == 0, "a batch holds whole frames");
+static_assert(sizeof(PcmBatch::values) == kFileBatchBytes + kMostFramePcmBytes, "room behind the batch for a frame");
 
-// Process-wide, like the bit reader: one stream is decoded at a time in a
-// process, and a buffer this size has no place on a worker thread's stack.
-// The batch, and room behind it for the frame being decoded.
-alignas(64) int16_t pcm_batch[(kFileBatchBytes + kMostFramePcmBytes) / 2];
-
-const char* output_name_for_messages = nullptr;
+// Ends the conversion as a failure for `why`; returns -1.
+int failed(DecoderContext& ctx, StreamFailure why, int error = 0) {
+  ctx.outcome.ending = why == StreamFailure::Interrupted ? StreamEnding::Interrupted : StreamEnding::Failed;
+  ctx.outcome.failure = why;
+  ctx.outcome.error = error;
+  return -1;
+}
 
 void put16(uint8_t* at, uint32_t value) {
   at[0] = static_cast<uint8_t>(value);
@@ -142,7 +145,7 @@ bool write_batch(DecoderContext& ctx) {
     return false;
   }
   uint32_t written = 0;
-  const bool ok = file_write(ctx.output, pcm_batch, ctx.batch_bytes, &written);
+  const bool ok = file_write(ctx.output, ctx.batch->values, ctx.batch_bytes, &written);
   if (!ok) ctx.write_error = last_error();
   ctx.bytes_written += written;
   ctx.batch_bytes = 0;
@@ -234,13 +237,13 @@ FrameResult write_frame_pcm(DecoderContext& ctx) {
     // The frame lies behind the batch: the batch goes out, the frame moves to its start.
     const uint32_t frame_at = ctx.batch_bytes;
     if (!write_batch(ctx)) return FrameResult::WriteFailed;
-    memmove(pcm_batch, pcm_batch + frame_at / 2, bytes);
+    memmove(ctx.batch->values, ctx.batch->values + frame_at / 2, bytes);
   }
   ctx.batch_bytes += bytes;
   return FrameResult::Written;
 }
 
-int16_t* frame_pcm(const DecoderContext& ctx) { return pcm_batch + ctx.batch_bytes / 2; }
+int16_t* frame_pcm(const DecoderContext& ctx) { return ctx.batch->values + ctx.batch_bytes / 2; }
 
 int64_t pcm_bytes_produced(const DecoderContext& ctx) { return ctx.bytes_written + ctx.batch_bytes; }
 
@@ -249,12 +252,12 @@ int finish_stream(DecoderContext& ctx) {
   const int64_t data_size = pcm_in_file(ctx);
   if (!write_wav_header(ctx, data_size)) {
     log_line(ctx.log, "ERR %d writing output wav file\r\n", ctx.write_error);
-    return -1;
+    return failed(ctx, StreamFailure::WriteFailed, ctx.write_error);
   }
   if (ctx.read_failed) {
     // What was decoded is a playable file, but the input was not read to its end.
     log_line(ctx.log, "ERROR %d reading input\r\n", ctx.read_error);
-    return -1;
+    return failed(ctx, StreamFailure::ReadFailed, ctx.read_error);
   }
   const int32_t elapsed = static_cast<int32_t>(tick_count() - ctx.start_tick);
   log_line(ctx.log, "wav file written, %d.%03d sec\r\n", elapsed / 1000, elapsed % 1000);
@@ -264,6 +267,7 @@ int finish_stream(DecoderContext& ctx) {
   log_line(ctx.log, "%s frames est %s,  %s written %s datasize\r\n", format_count(ctx.frame_count, frames),
            format_count(estimated_bytes, estimate), format_count(ctx.bytes_written, written),
            format_count(data_size, declared));
+  ctx.outcome.ending = StreamEnding::Converted;
   return 0;
 }
 
@@ -272,7 +276,7 @@ int abandon_after_write_failure(DecoderContext& ctx) {
   // Keep what was converted playable: the header describes the PCM that made it.
   ctx.batch_bytes = 0;
   write_wav_header(ctx, whole_sample_frames(ctx, pcm_in_file(ctx)));
-  return -1;
+  return failed(ctx, StreamFailure::WriteFailed, ctx.write_error);
 }
 
 int abandon_at_wav_limit(DecoderContext& ctx) {
@@ -280,7 +284,7 @@ int abandon_at_wav_limit(DecoderContext& ctx) {
   char frames[24];
   log_line(ctx.log, "ERR: wav file full at 4 GiB, stopped after %s frames\r\n", format_count(ctx.frame_count, frames));
   write_wav_header(ctx, pcm_in_file(ctx));
-  return -1;
+  return failed(ctx, StreamFailure::WavFull);
 }
 
 int abandon_before_two_channels(DecoderContext& ctx, int64_t first_two_channel_frame) {
@@ -289,12 +293,12 @@ int abandon_before_two_channels(DecoderContext& ctx, int64_t first_two_channel_f
   // either, and that is what the user has to know.
   if (!write_wav_header(ctx, pcm_in_file(ctx))) {
     log_line(ctx.log, "ERR %d writing output wav file\r\n", ctx.write_error);
-    return -1;
+    return failed(ctx, StreamFailure::WriteFailed, ctx.write_error);
   }
   char frames[24];
   log_line(ctx.log, "ERR: stereo from frame %s on, and the input can't be read again to make the mono part stereo\r\n",
            format_count(first_two_channel_frame, frames));
-  return -1;
+  return failed(ctx, StreamFailure::CantDecodeAgain);
 }
 
 bool wav_data_can_restart(const DecoderContext& ctx) {
@@ -306,7 +310,7 @@ int abandon_with_mono_part_sent(DecoderContext& ctx, int64_t first_two_channel_f
   char frames[24];
   log_line(ctx.log, "ERR: stereo from frame %s on, and the mono part before has gone out to a pipe already\r\n",
            format_count(first_two_channel_frame, frames));
-  return -1;
+  return failed(ctx, StreamFailure::MonoPartSent);
 }
 
 bool rewind_wav_data(DecoderContext& ctx) {
@@ -318,24 +322,22 @@ bool rewind_wav_data(DecoderContext& ctx) {
   return false;
 }
 
-void name_output_for_messages(const char* name) { output_name_for_messages = name; }
-
 int finish_interrupted(DecoderContext& ctx) {
   if (!write_batch(ctx)) return abandon_after_write_failure(ctx);
   if (!write_wav_header(ctx, whole_sample_frames(ctx, pcm_in_file(ctx)))) {
     log_line(ctx.log, "ERR %d writing output wav file\r\n", ctx.write_error);
-    return -1;
+    return failed(ctx, StreamFailure::WriteFailed, ctx.write_error);
   }
   char frames[24];
   log_line(ctx.log, "ERR: interrupted after %s frames; %s holds the part before\r\n", format_count(ctx.frame_count, frames),
-           output_name_for_messages != nullptr ? output_name_for_messages : "the WAV file");
-  return -1;
+           ctx.output_name != nullptr ? ctx.output_name : "the WAV file");
+  return failed(ctx, StreamFailure::Interrupted);
 }
 
 int finish_without_frames(DecoderContext& ctx) {
   if (finish_stream(ctx) != 0) return -1;
   log_line(ctx.log, "ERR: no MPEG audio frames found\r\n");
-  return -1;
+  return failed(ctx, StreamFailure::NoFrames);
 }
 
 int finish_at_rate_change(DecoderContext& ctx, int32_t next_rate) {
@@ -343,5 +345,6 @@ int finish_at_rate_change(DecoderContext& ctx, int32_t next_rate) {
   char frame[24];
   log_line(ctx.log, "ERR: sample rate changes from %d to %d Hz at frame %s; the rest is not converted\r\n",
            ctx.sample_rate, next_rate, format_count(ctx.frame_count + 1, frame));
-  return -1;
+  ctx.outcome.next_rate = next_rate;
+  return failed(ctx, StreamFailure::RateChanged);
 }

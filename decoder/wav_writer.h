@@ -98,13 +98,9 @@ int abandon_with_mono_part_sent(DecoderContext& ctx, int64_t first_two_channel_f
 // Starts the PCM again right behind the header, for a second decoding pass.
 bool rewind_wav_data(DecoderContext& ctx);
 
-// Stopping on the user's request (Ctrl-C on the command line). The decoder
-// doesn't know the output's name: the per-file entry sets it for the length
-// of one conversion (process-wide, as one stream is converted at a time in a
-// process); null gives "the WAV file".
-void name_output_for_messages(const char* name);
 // Ends the conversion after the frames converted so far, called between two
 // frames: writes them and a header for them (a pipe's header went out
 // first), logs "ERR: interrupted after N frames; NAME holds the part before"
+// (NAME: the request's output name, or "the WAV file")
 // and returns -1. A write that fails gives the write-failure line instead.
 int finish_interrupted(DecoderContext& ctx);

@@ -46,11 +46,6 @@ bool file_can_seek(FileHandle file);
 int64_t file_size(FileHandle file);
 void file_close(FileHandle file);
 
-// Asked by the decoder after every frame: true once the user asked the
-// program to stop (an interrupt or a termination signal). The Windows program
-// never asks to stop.
-bool stop_requested();
-
 // The system's number for the last failure of a call above.
 int last_error();
 // Milliseconds from an arbitrary start; wraps like the Win32 tick counter.

@@ -43,9 +43,6 @@ bool path_exists(const char* path) { return GetFileAttributesA(path) != INVALID_
 FileHandle standard_input() { return reinterpret_cast<FileHandle>(GetStdHandle(STD_INPUT_HANDLE)); }
 FileHandle standard_output() { return reinterpret_cast<FileHandle>(GetStdHandle(STD_OUTPUT_HANDLE)); }
 
-// The desktop program stops only when its window closes.
-bool stop_requested() { return false; }
-
 bool file_is_same(FileHandle file, const char* path) {
   HANDLE named = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);

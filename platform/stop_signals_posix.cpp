@@ -1,19 +1,22 @@
 #include "platform/stop_signals.h"
 
 #include <csignal>
-#include <sys/types.h>
-
-#include "platform/platform.h"
 
 namespace {
 
 volatile sig_atomic_t requested_by = 0;
-volatile pid_t forwarded_to[kForwardedProcesses];
+// Lock-free, so the handler may read them whatever a thread is doing.
+std::atomic<std::atomic<bool>*> watched[kWatchedConversions];
+static_assert(std::atomic<std::atomic<bool>*>::is_always_lock_free, "the signal handler reads the slots");
+
+void stop_all_watched() {
+  for (auto& slot : watched) {
+    std::atomic<bool>* stop = slot.load();
+    if (stop != nullptr) stop->store(true);
+  }
+}
 
 void on_stop_signal(int number) {
-  for (int i = 0; i < kForwardedProcesses; ++i) {
-    if (forwarded_to[i] > 0) kill(forwarded_to[i], number);
-  }
   if (requested_by != 0) {
     // Asked twice: the user wants out now.
     signal(number, SIG_DFL);
@@ -21,55 +24,39 @@ void on_stop_signal(int number) {
     return;
   }
   requested_by = number;
-}
-
-sigset_t stop_signal_set() {
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
-  return set;
+  stop_all_watched();
 }
 
 }  // namespace
 
 void watch_stop_signals() {
   requested_by = 0;
-  for (int i = 0; i < kForwardedProcesses; ++i) forwarded_to[i] = 0;
+  for (auto& slot : watched) slot.store(nullptr);
   struct sigaction action = {};
   action.sa_handler = on_stop_signal;
   sigemptyset(&action.sa_mask);
-  // No SA_RESTART: a wait for a worker returns early and sees the request.
+  // No SA_RESTART: a wait returns early and sees the request.
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
 }
 
 int stop_signal() { return requested_by; }
 
-bool stop_requested() { return requested_by != 0; }
-
-bool forward_stop_signals_to(int process_id) {
-  for (int i = 0; i < kForwardedProcesses; ++i) {
-    if (forwarded_to[i] == 0) {
-      forwarded_to[i] = process_id;
+bool watch_conversion(std::atomic<bool>* stop) {
+  for (auto& slot : watched) {
+    std::atomic<bool>* empty = nullptr;
+    if (slot.compare_exchange_strong(empty, stop)) {
+      // A signal that came before the slot was taken found nothing to set.
+      if (requested_by != 0) stop->store(true);
       return true;
     }
   }
   return false;
 }
 
-void stop_forwarding_to(int process_id) {
-  for (int i = 0; i < kForwardedProcesses; ++i) {
-    if (forwarded_to[i] == process_id) forwarded_to[i] = 0;
+void stop_watching(std::atomic<bool>* stop) {
+  for (auto& slot : watched) {
+    std::atomic<bool>* mine = stop;
+    slot.compare_exchange_strong(mine, nullptr);
   }
-}
-
-void hold_stop_signals() {
-  const sigset_t set = stop_signal_set();
-  sigprocmask(SIG_BLOCK, &set, nullptr);
-}
-
-void release_stop_signals() {
-  const sigset_t set = stop_signal_set();
-  sigprocmask(SIG_UNBLOCK, &set, nullptr);
 }

@@ -4,7 +4,6 @@
 #include <commdlg.h>
 
 #include "platform/window_messages.h"
-#include "shell/convert.h"
 #include "shell/progress_bar.h"
 #include "shell/shell_state.h"
 #include "shell/worker.h"

@@ -3,3 +3,5 @@
 char* command_line_text = nullptr;
 char selection_buffer[kSelectionBufferSize];
 HWND status_line = nullptr;
+LogPane current_log_pane = nullptr;
+ProgressBar current_progress_bar = nullptr;

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include "platform/platform.h"
 #include "shell/selection_buffer.h"
 
 // The text after the program's name; an empty string once a dialog run has
@@ -16,3 +17,7 @@ extern char* command_line_text;
 extern char selection_buffer[kSelectionBufferSize];
 
 extern HWND status_line;
+
+// The log pane and the progress bar every conversion reports to.
+extern LogPane current_log_pane;
+extern ProgressBar current_progress_bar;

@@ -1,16 +1,21 @@
 #include "shell/worker.h"
 
 #include <cstdint>
+#include <memory>
 
+#include "convert/convert.h"
 #include "platform/progress_scale.h"
 #include "platform/window_messages.h"
 #include "shell/command_line_split.h"
-#include "shell/convert.h"
 #include "shell/full_path.h"
 #include "shell/progress_bar.h"
 #include "shell/shell_state.h"
 
 namespace {
+
+// Where every conversion of the run reports, and its storage: one file is
+// converted at a time.
+ConversionSetup setup;
 
 // Announces one entry of a list, shows its full path and converts it. A path
 // that doesn't fit the buffer is refused and the list goes on.
@@ -22,7 +27,7 @@ void convert_entry(const char* folder, const char* name) {
     return;
   }
   SetWindowTextA(status_line, path);
-  convert_file(path);
+  convert_file(path, setup);
 }
 
 // Splitting a list at a time: the text may name more files than one list holds.
@@ -52,7 +57,7 @@ void convert_one_chosen_file(const char* path) {
   }
   // Back to the start before the file is opened.
   progress_report(current_progress_bar, 0, size);
-  convert_file(path);
+  convert_file(path, setup);
 }
 
 void convert_selection() {
@@ -80,6 +85,10 @@ void convert_selection() {
 }  // namespace
 
 DWORD WINAPI conversion_worker(LPVOID main_window) {
+  std::unique_ptr<PcmBatch> batch(new PcmBatch);
+  setup.log = current_log_pane;
+  setup.bar = current_progress_bar;
+  setup.batch = batch.get();
   if (command_line_text != nullptr && command_line_text[0] != '\0') {
     convert_command_line();
   } else {

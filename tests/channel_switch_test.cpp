@@ -123,7 +123,7 @@ TEST(ChannelSwitch, AnInputThatCantBeReadAgainKeepsItsMonoPartAndSaysSo) {
   ScratchDir dir;
   CapturedLog log;
   int out = open(dir.file("out.wav").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  const int result = decode_stream(&log.pane, out, input.read_end(), nullptr);
+  const int result = decode_handles(&log.pane, out, input.read_end(), nullptr);
   close(out);
   input.finish();
 
@@ -144,7 +144,7 @@ TEST(ChannelSwitch, AnOutputWhoseHeaderCantBeWrittenEitherGivesOnlyThatLine) {
   close(output[0]);
   void (*previous)(int) = signal(SIGPIPE, SIG_IGN);
   CapturedLog log;
-  const int result = decode_stream(&log.pane, output[1], input.read_end(), nullptr);
+  const int result = decode_handles(&log.pane, output[1], input.read_end(), nullptr);
   signal(SIGPIPE, previous);
   close(output[1]);
   input.finish();

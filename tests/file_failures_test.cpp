@@ -198,7 +198,7 @@ TEST(Limits, AReadThatFailsPartWay) {
   ScratchDir dir;
   CapturedLog log;
   int out = open(dir.file("out.wav").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  const int result = decode_stream(&log.pane, out, master, nullptr);
+  const int result = decode_handles(&log.pane, out, master, nullptr);
   writer.join();
   close(out);
   close(master);
@@ -226,7 +226,7 @@ TEST(Limits, TheDiskFillsUp) {
     int in = open(input.c_str(), O_RDONLY);
     int out = open("/dev/full", O_WRONLY);
     ASSERT_GE(out, 0);
-    EXPECT_EQ(decode_stream(&log.pane, out, in, nullptr), -1);
+    EXPECT_EQ(decode_handles(&log.pane, out, in, nullptr), -1);
     close(in);
     close(out);
     ASSERT_EQ(log.lines.size(), input == test_data(kStream) ? 2u : 1u) << log.all();
@@ -237,7 +237,7 @@ TEST(Limits, TheDiskFillsUp) {
   int in = open(test_data(kStream).c_str(), O_RDONLY);
   int read_only = open(dir.file("out.wav").c_str(), O_RDONLY);
   CapturedLog refused;
-  EXPECT_EQ(decode_stream(&refused.pane, read_only, in, nullptr), -1);
+  EXPECT_EQ(decode_handles(&refused.pane, read_only, in, nullptr), -1);
   close(read_only);
   close(in);
   EXPECT_EQ(refused.all(), "48000 64k jstereo\r\nERR 9 writing output wav file\r\n");

@@ -24,7 +24,7 @@ void convert_into(const std::string& mp2, const std::string& reader, Piped* out)
   ASSERT_GE(in, 0) << mp2;
   FILE* pipe = popen(reader.c_str(), "w");
   ASSERT_NE(pipe, nullptr) << reader;
-  out->result = decode_stream(&out->log.pane, fileno(pipe), in, nullptr);
+  out->result = decode_handles(&out->log.pane, fileno(pipe), in, nullptr);
   out->reader_status = pclose(pipe);
   close(in);
 }
@@ -108,7 +108,7 @@ TEST(PipeOutput, AFileThatCantTakeAHeaderAtItsStartGetsTheStreamBehindWhatItHeld
     }
     int in = open(test_data(name).c_str(), O_RDONLY);
     CapturedLog log;
-    EXPECT_EQ(decode_stream(&log.pane, out, in, nullptr), 0);
+    EXPECT_EQ(decode_handles(&log.pane, out, in, nullptr), 0);
     close(in);
     close(out);
     const std::vector<uint8_t> got = read_file(dir.file("out.wav"));

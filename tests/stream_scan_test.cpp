@@ -302,11 +302,9 @@ TEST(AllocationTable, EachFrameChoosesByRateAndBitsPerChannel) {
       {24000, 8, 3, 4, 30},   {22050, 160, 0, 4, 30}, {16000, 64, 1, 4, 30},
   };
   for (const TableCase& t : cases) {
-    static DecoderContext ctx;
-    ctx.sample_rate = t.sample_rate;
-    choose_alloc_table(ctx, t.bitrate, t.mode);
-    EXPECT_EQ(ctx.table_id, t.table_id) << t.sample_rate << " " << t.bitrate << " " << t.mode;
-    EXPECT_EQ(ctx.sblimit, t.sblimit) << t.sample_rate << " " << t.bitrate << " " << t.mode;
+    const AllocChoice choice = choose_alloc_table(t.sample_rate, t.bitrate, t.mode);
+    EXPECT_EQ(choice.table_id, t.table_id) << t.sample_rate << " " << t.bitrate << " " << t.mode;
+    EXPECT_EQ(choice.sblimit, t.sblimit) << t.sample_rate << " " << t.bitrate << " " << t.mode;
   }
 }
 

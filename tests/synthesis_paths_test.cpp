@@ -17,11 +17,11 @@ namespace {
 
 // The standard's sums as written, the yardstick of every path: row by row,
 // then output by output, each sum from 0.0 in ascending order.
-void plain_sums(const DecoderContext& ctx, double* ring, const double* samples, int16_t* pcm) {
+void plain_sums(const SynthesisState& ctx, double* ring, const double* samples, int sblimit, int16_t* pcm) {
   const int v = ctx.v_offset;
   for (int i = 0; i < kMatrixRows; ++i) {
     double sum = 0.0;
-    for (int k = 0; k < ctx.sblimit; ++k) sum += ctx.cos_matrix[i][k] * samples[k];
+    for (int k = 0; k < sblimit; ++k) sum += ctx.cos_matrix[i][k] * samples[k];
     ring[v + i] = sum;
   }
   double w[kWindowLength];
@@ -55,8 +55,8 @@ class SynthesisPaths : public ::testing::TestWithParam<SynthesisPath> {
   const SynthesisKernel& kernel() const { return synthesis_kernel(GetParam()); }
 
   // The two decoders under comparison: one runs the path, one the plain sums.
-  std::unique_ptr<DecoderContext> kernel_ctx = std::make_unique<DecoderContext>();
-  std::unique_ptr<DecoderContext> plain_ctx = std::make_unique<DecoderContext>();
+  std::unique_ptr<SynthesisState> kernel_ctx = std::make_unique<SynthesisState>();
+  std::unique_ptr<SynthesisState> plain_ctx = std::make_unique<SynthesisState>();
 };
 
 // Random samples for one slot: a silent subband as in real frames, now and
@@ -79,12 +79,11 @@ int random_slot(std::mt19937& random, double scale, int sblimit, int n, double* 
 // Runs 42 slots of one channel (twice or not) through the path, a slot per
 // call or a granule's three at once, and through the plain sums, comparing
 // the ring bits and the PCM after every call.
-void expect_mono_slots_match(const SynthesisKernel& kernel, DecoderContext& ctx, DecoderContext& plain, bool twice,
+void expect_mono_slots_match(const SynthesisKernel& kernel, SynthesisState& ctx, SynthesisState& plain, bool twice,
                              int slots_per_call) {
   for (int sblimit : {8, 12, 27, 30}) {
     // A scale of 1 stays mostly in range; 40 clips most values.
     for (double scale : {1.0, 40.0}) {
-      ctx.sblimit = plain.sblimit = sblimit;
       reset_synthesis(ctx);
       reset_synthesis(plain);
       std::mt19937 random(7);
@@ -100,7 +99,7 @@ void expect_mono_slots_match(const SynthesisKernel& kernel, DecoderContext& ctx,
         for (int k = 0; k < kSubbands; ++k) granule[k][0][slot] = samples[k];
         call_subbands = slot == 0 ? subbands : std::max(call_subbands, subbands);
         advance_v_offset(plain);
-        plain_sums(plain, plain.mono_ring, samples, expected[slot]);
+        plain_sums(plain, plain.mono_ring, samples, sblimit, expected[slot]);
         if (slot != slots_per_call - 1) continue;
         advance_v_offset(ctx);
         int16_t got[kSlotsPerGranule * 64];
@@ -125,11 +124,10 @@ void expect_mono_slots_match(const SynthesisKernel& kernel, DecoderContext& ctx,
 
 // The same for two channels in one pass: the right channel has its own
 // samples (fewer subbands now and then), ring and place in the PCM.
-void expect_stereo_slots_match(const SynthesisKernel& kernel, DecoderContext& ctx, DecoderContext& plain,
+void expect_stereo_slots_match(const SynthesisKernel& kernel, SynthesisState& ctx, SynthesisState& plain,
                                int slots_per_call) {
   for (int sblimit : {8, 12, 27, 30}) {
     for (double scale : {1.0, 40.0}) {
-      ctx.sblimit = plain.sblimit = sblimit;
       reset_synthesis(ctx);
       reset_synthesis(plain);
       std::mt19937 random(11);
@@ -152,8 +150,8 @@ void expect_stereo_slots_match(const SynthesisKernel& kernel, DecoderContext& ct
         const int subbands = std::max(left_subbands, right_subbands);
         call_subbands = slot == 0 ? subbands : std::max(call_subbands, subbands);
         advance_v_offset(plain);
-        plain_sums(plain, plain.channel_rings[0], left, expected_left[slot]);
-        plain_sums(plain, plain.channel_rings[1], right, expected_right[slot]);
+        plain_sums(plain, plain.channel_rings[0], left, sblimit, expected_left[slot]);
+        plain_sums(plain, plain.channel_rings[1], right, sblimit, expected_right[slot]);
         if (slot != slots_per_call - 1) continue;
         advance_v_offset(ctx);
         int16_t got[kSlotsPerGranule * 64];
@@ -203,7 +201,7 @@ TEST_P(SynthesisPaths, AMatrixWithoutTheSymmetriesIsComputedInFull) {
   // a sign flipped breaks N[32-i] = -N[i].
   for (const Break& b : {Break{"N[48+j] = N[48-j]", 50, 5, 1e-9}, Break{"N[32-i] = -N[i]", 20, 3, 0.0}}) {
     SCOPED_TRACE(b.what);
-    for (DecoderContext* c : {kernel_ctx.get(), plain_ctx.get()}) {
+    for (SynthesisState* c : {kernel_ctx.get(), plain_ctx.get()}) {
       build_cos_matrix(*c);
       double& n = c->cos_matrix[b.row][b.column];
       n = b.by == 0.0 ? -n : n + b.by;
@@ -227,7 +225,6 @@ TEST_P(SynthesisPaths, ZeroSignsInTheWindowSumsNeverReachThePcm) {
   std::mt19937 random(3);
   int negative_zero_first_products = 0;
   for (int round = 0; round < 200; ++round) {
-    for (DecoderContext* c : {kernel_ctx.get(), plain_ctx.get()}) c->sblimit = 27;
     // Mostly zero-product values; every fourth round a few audible ones.
     for (int i = 0; i < kRingLength; ++i) {
       double x = values[random() % 4];
@@ -246,15 +243,15 @@ TEST_P(SynthesisPaths, ZeroSignsInTheWindowSumsNeverReachThePcm) {
     int16_t expected[3][32];
     kernel().stereo(*kernel_ctx, kernel_ctx->channel_rings[0], kernel_ctx->channel_rings[1], &silence[0][0][0],
                     &silence[0][1][0], kStride, 0, 1, got);
-    plain_sums(*plain_ctx, plain_ctx->channel_rings[0], zeros, expected[0]);
-    plain_sums(*plain_ctx, plain_ctx->channel_rings[1], zeros, expected[1]);
+    plain_sums(*plain_ctx, plain_ctx->channel_rings[0], zeros, 27, expected[0]);
+    plain_sums(*plain_ctx, plain_ctx->channel_rings[1], zeros, 27, expected[1]);
     for (int j = 0; j < 32; ++j) {
       ASSERT_EQ(got[2 * j], expected[0][j]) << "round " << round << ", left " << j;
       ASSERT_EQ(got[2 * j + 1], expected[1][j]) << "round " << round << ", right " << j;
       negative_zero_first_products += std::signbit(SynthesisWindow[j] * 0.0) ? 1 : 0;
     }
     kernel().mono(*kernel_ctx, kernel_ctx->mono_ring, &silence[0][0][0], kStride, 0, false, 1, got);
-    plain_sums(*plain_ctx, plain_ctx->mono_ring, zeros, expected[2]);
+    plain_sums(*plain_ctx, plain_ctx->mono_ring, zeros, 27, expected[2]);
     ASSERT_EQ(memcmp(got, expected[2], sizeof expected[2]), 0) << "round " << round << ", one channel";
   }
   // The case is really there: 31 of the 32 first coefficients are negative.

@@ -13,18 +13,17 @@ namespace {
 
 class Synthesis : public ::testing::Test {
  protected:
-  std::unique_ptr<DecoderContext> ctx = std::make_unique<DecoderContext>();
+  std::unique_ptr<SynthesisState> ctx = std::make_unique<SynthesisState>();
   double samples[kSubbands] = {};
   int16_t pcm[32] = {};
 
   void SetUp() override {
-    ctx->sblimit = 27;
     build_cos_matrix(*ctx);
     reset_synthesis(*ctx);
   }
   void slot() {
     advance_v_offset(*ctx);
-    synthesize_channel(*ctx, ctx->mono_ring, samples, pcm);
+    synthesize_channel(*ctx, ctx->mono_ring, samples, 27, pcm);
   }
 };
 

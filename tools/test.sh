@@ -82,7 +82,25 @@ run_aarch64_suite() {
   failed=$((failed + $(cut -d' ' -f3 <<<"$line")))
 }
 
+# Conversions side by side on threads, under ThreadSanitizer: two streams in
+# one process, and the command line's -j.
+run_tsan() {
+  local dir=build-tsan
+  echo "== ThreadSanitizer build"
+  mkdir -p "$dir"
+  if ! cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSONDRIK_THREAD_SANITIZE=ON >"$dir/configure.log" 2>&1 ||
+    ! cmake --build "$dir" -j2 --target sondrik sondrik_memory_tests >"$dir/build.log" 2>&1; then
+    tail -40 "$dir/configure.log" "$dir/build.log" 2>/dev/null
+    echo "ThreadSanitizer build failed"
+    failed=$((failed + 1))
+    return
+  fi
+  TSAN_OPTIONS=halt_on_error=1 ctest --test-dir "$dir" --output-on-failure -R 'TwoStreams|cli\.jobs' 2>&1 | tee "$dir/ctest.log"
+  count_ctest "$dir/ctest.log"
+}
+
 run_ctest "Linux build" build -DCMAKE_BUILD_TYPE=Release
+run_tsan
 run_aarch64_suite
 run_ctest "Sanitizer build" build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSONDRIK_SANITIZE=ON
 run_wine_suite

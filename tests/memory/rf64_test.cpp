@@ -22,6 +22,12 @@ std::string tag(const std::vector<uint8_t>& b, size_t at) { return std::string(b
 
 std::vector<uint8_t> golden(const std::string& name) { return read_file(test_data("golden/" + name)); }
 
+// The batch of the contexts below, one at a time.
+PcmBatch* test_batch() {
+  static std::unique_ptr<PcmBatch> batch(new PcmBatch);
+  return batch.get();
+}
+
 // A context as decode_stream sets it up, with 48 kHz stereo frames read from
 // `input` at `bitrate` and the layout chosen.
 std::unique_ptr<DecoderContext> stereo_context(MemoryInput* input, MemoryOutput* output, CapturedLog* log, int bitrate) {
@@ -29,6 +35,8 @@ std::unique_ptr<DecoderContext> stereo_context(MemoryInput* input, MemoryOutput*
   ctx->log = &log->pane;
   ctx->input = memory_handle(input);
   ctx->output = memory_handle(output);
+  ctx->batch = test_batch();
+  ctx->output_name = "song.wav";
   ctx->two_channel_seen = true;
   ctx->channel_count = 2;
   ctx->sample_rate = 48000;
@@ -141,7 +149,7 @@ TEST(Rf64, AFullDiskKeepsWholeSampleFramesOfTheSameSamples) {
   alone.size = mp2.size();
   MemoryOutput canonical;
   CapturedLog canonical_log;
-  ASSERT_EQ(decode_stream(&canonical_log.pane, memory_handle(&canonical), memory_handle(&alone), nullptr), 0);
+  ASSERT_EQ(decode_handles(&canonical_log.pane, memory_handle(&canonical), memory_handle(&alone), nullptr), 0);
 
   // The same stream over and over, as if 64 GiB long, on a disk that fills
   // up in the middle of a sample frame.
@@ -151,7 +159,7 @@ TEST(Rf64, AFullDiskKeepsWholeSampleFramesOfTheSameSamples) {
   MemoryOutput output;
   output.fail_write_at = 80 + 300002;
   CapturedLog log;
-  EXPECT_EQ(decode_stream(&log.pane, memory_handle(&output), memory_handle(&input), nullptr), -1);
+  EXPECT_EQ(decode_handles(&log.pane, memory_handle(&output), memory_handle(&input), nullptr), -1);
   ASSERT_EQ(log.lines.size(), 2u);
   EXPECT_EQ(log.lines[1], "ERR 28 writing output wav file\r\n");
   const uint64_t kept = 300000;
@@ -170,7 +178,7 @@ TEST(Rf64, AReadFailureKeepsEveryWholeFrameBeforeIt) {
   input.fail_read_at = 1 << 20;
   MemoryOutput output;
   CapturedLog log;
-  EXPECT_EQ(decode_stream(&log.pane, memory_handle(&output), memory_handle(&input), nullptr), -1);
+  EXPECT_EQ(decode_handles(&log.pane, memory_handle(&output), memory_handle(&input), nullptr), -1);
   ASSERT_EQ(log.lines.size(), 2u);
   EXPECT_EQ(log.lines[1], "ERROR 5 reading input\r\n");
   // 1 MiB holds 1820 whole frames of 576 bytes; the next is cut short.
@@ -192,7 +200,7 @@ TEST(Rf64, AStreamThatTurnsStereoIsDecodedAgainBehindTheSameHeader) {
   MemoryOutput output;
   output.keep = 8 << 20;
   CapturedLog log;
-  EXPECT_EQ(decode_stream(&log.pane, memory_handle(&output), memory_handle(&input), nullptr), -1);
+  EXPECT_EQ(decode_handles(&log.pane, memory_handle(&output), memory_handle(&input), nullptr), -1);
   ASSERT_EQ(log.lines.size(), 2u);
   EXPECT_EQ(log.lines[0], "48000 56k mono\r\n");
   EXPECT_EQ(log.lines[1], "ERROR 5 reading input\r\n");
@@ -207,7 +215,6 @@ TEST(Rf64, AnInterruptionLeavesAHeaderForEveryFrameConvertedInEitherLayout) {
     uint64_t input_size;
     uint32_t header;
   } cases[] = {{100 << 20, 44}, {100 * kGiB, 80}};
-  name_output_for_messages("song.wav");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.header);
     MemoryInput input;
@@ -231,7 +238,6 @@ TEST(Rf64, AnInterruptionLeavesAHeaderForEveryFrameConvertedInEitherLayout) {
     }
     EXPECT_EQ(le32(output.head, c.header + 299 * 4608), 299u);
   }
-  name_output_for_messages(nullptr);
 }
 
 }  // namespace

@@ -25,7 +25,7 @@ TEST(Sizes, ProgressReportsStayInRangeForAnInputPastTwoGiB) {
   RecordedProgress progress;
   // Like the bar: ask again a thousandth further on.
   progress.answer = [](uint32_t done, int32_t total) { return static_cast<int32_t>(done + static_cast<uint32_t>(total / 1000)); };
-  ASSERT_EQ(decode_stream(&log.pane, memory_handle(&output), memory_handle(&input), &progress.bar), -1);
+  ASSERT_EQ(decode_handles(&log.pane, memory_handle(&output), memory_handle(&input), &progress.bar), -1);
   ASSERT_EQ(log.lines.size(), 3u);
   EXPECT_EQ(log.lines[1], "0 frames est 0,  0 written 0 datasize\r\n");
   EXPECT_EQ(log.lines[2], "ERR: no MPEG audio frames found\r\n");
@@ -65,7 +65,7 @@ void convert_silent_frames(uint64_t frames, LargeConversion* c) {
   input.pattern_length = kFramePattern.size();
   input.size = frames / 3 * kFramePattern.size() + first_frames_bytes[frames % 3];
   c->output.keep = kWavHeaderSize;
-  c->result = decode_stream(&c->log.pane, memory_handle(&c->output), memory_handle(&input), nullptr);
+  c->result = decode_handles(&c->log.pane, memory_handle(&c->output), memory_handle(&input), nullptr);
 }
 
 TEST(Sizes, AStreamThatFillsTheWavFileToItsLimitIsCountedPastThirtyTwoBits) {
@@ -122,7 +122,7 @@ TEST(Sizes, AReadFailingMidInputEndsWithTheHeaderThenTheError) {
   input.fail_read_at = 1 << 20;
   MemoryOutput output;
   CapturedLog log;
-  EXPECT_EQ(decode_stream(&log.pane, memory_handle(&output), memory_handle(&input), nullptr), -1);
+  EXPECT_EQ(decode_handles(&log.pane, memory_handle(&output), memory_handle(&input), nullptr), -1);
   ASSERT_EQ(log.lines.size(), 1u);
   EXPECT_EQ(log.lines[0], "ERROR 5 reading input\r\n");
   ASSERT_EQ(output.size, 44u);

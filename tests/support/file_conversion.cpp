@@ -1,6 +1,8 @@
 #include "tests/support/file_conversion.h"
 
-#include "shell/convert.h"
+#include <memory>
+
+#include "convert/convert.h"
 #include "tests/support/test_support.h"
 
 std::string FileConversion::all() const {
@@ -11,11 +13,12 @@ std::string FileConversion::all() const {
 
 FileConversion convert_named(const std::string& source) {
   CapturedLog log;
-  current_log_pane = &log.pane;
-  current_progress_bar = nullptr;
+  std::unique_ptr<PcmBatch> batch(new PcmBatch);
+  ConversionSetup setup;
+  setup.log = &log.pane;
+  setup.batch = batch.get();
   FileConversion c;
-  c.result = convert_file(source.c_str());
-  current_log_pane = nullptr;
+  c.result = convert_file(source.c_str(), setup);
   c.lines = log.lines;
   return c;
 }

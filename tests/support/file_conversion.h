@@ -10,6 +10,6 @@ struct FileConversion {
   std::string all() const;
 };
 
-// Converts `source` into the .wav file beside it, through the log pane the
-// entry reads; no progress bar.
+// Converts `source` into the .wav file beside it, its lines captured; no
+// progress bar.
 FileConversion convert_named(const std::string& source);

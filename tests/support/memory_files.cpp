@@ -14,7 +14,8 @@ uint32_t memory_clock_ms = 0;
 
 namespace {
 
-int memory_errno = 0;
+// Each thread has its own last error, as with the system.
+thread_local int memory_errno = 0;
 
 MemoryInput* as_input(FileHandle file) {
   return (file & 1) == 0 ? reinterpret_cast<MemoryInput*>(file) : nullptr;
@@ -48,6 +49,7 @@ bool file_read(FileHandle file, void* buffer, uint32_t wanted, uint32_t* got) {
     memory_errno = EBADF;
     return false;
   }
+  if (in->most_per_read != 0 && wanted > in->most_per_read) wanted = in->most_per_read;
   uint64_t end = in->position + wanted;
   if (end > in->size) end = in->size;
   if (in->fail_read_at >= 0 && in->position < end) {
@@ -69,6 +71,7 @@ bool file_read(FileHandle file, void* buffer, uint32_t wanted, uint32_t* got) {
     *got += static_cast<uint32_t>(run);
     in->position += run;
   }
+  if (in->after_read != nullptr) in->after_read(in->after_read_context);
   return true;
 }
 
@@ -155,4 +158,3 @@ int32_t progress_report(ProgressBar bar, uint32_t bytes_done, int32_t total_byte
 
 bool is_path_separator(char c) { return c == '/'; }
 
-bool stop_requested() { return false; }

@@ -15,6 +15,11 @@ struct MemoryInput {
   uint64_t size = 0;
   int64_t fail_read_at = -1;  // reads stop short at this offset; the next one fails
   bool seekable = true;       // false: like a pipe, it can't be rewound
+  uint32_t most_per_read = 0;  // a read brings at most this many bytes; 0: no limit
+  // Called after every read, on the reading thread: where two conversions
+  // take turns.
+  void (*after_read)(void* context) = nullptr;
+  void* after_read_context = nullptr;
   uint64_t position = 0;
 };
 

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <stdexcept>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -91,22 +92,36 @@ std::string sha256_of_file(const std::string& path) {
   return std::string(hash, n);
 }
 
-int decode_file(const std::string& input, const std::string& output, LogPane log, ProgressBar bar) {
+int decode_handles(LogPane log, FileHandle output, FileHandle input, ProgressBar bar, SynthesisPath path,
+                   StreamOutcome* outcome) {
+  std::unique_ptr<PcmBatch> batch(new PcmBatch);
+  DecodeRequest request;
+  request.input = input;
+  request.output = output;
+  request.log = log;
+  request.bar = bar;
+  request.batch = batch.get();
+  request.path = path;
+  return decode_stream(request, outcome);
+}
+
+int decode_file(const std::string& input, const std::string& output, LogPane log, ProgressBar bar, SynthesisPath path,
+                StreamOutcome* outcome) {
   int in = open(input.c_str(), O_RDONLY);
   int out = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (in < 0 || out < 0) throw std::runtime_error("cannot open " + input + " or " + output);
-  int result = decode_stream(log, out, in, bar);
+  int result = decode_handles(log, out, in, bar, path, outcome);
   close(in);
   close(out);
   return result;
 }
 
-Conversion convert_bytes(const std::vector<uint8_t>& mp2, ProgressBar bar) {
+Conversion convert_bytes(const std::vector<uint8_t>& mp2, ProgressBar bar, SynthesisPath path) {
   ScratchDir dir;
   write_file(dir.file("in.mp2"), mp2);
   CapturedLog log;
   Conversion c;
-  c.result = decode_file(dir.file("in.mp2"), dir.file("out.wav"), &log.pane, bar);
+  c.result = decode_file(dir.file("in.mp2"), dir.file("out.wav"), &log.pane, bar, path, &c.outcome);
   c.lines = log.lines;
   c.wav = read_file(dir.file("out.wav"));
   return c;

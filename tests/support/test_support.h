@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "decoder/stream.h"
 #include "platform/report_sinks.h"
 
 // A fresh folder under the system's temporary folder, removed with its contents.
@@ -78,14 +79,19 @@ WavHeaderFields parse_wav_header(const std::vector<uint8_t>& file);
 std::vector<int16_t> wav_samples(const std::vector<uint8_t>& file);
 std::vector<uint8_t> joined(const std::vector<uint8_t>& first, const std::vector<uint8_t>& second);
 
+// decode_stream over open handles, with storage of its own.
+int decode_handles(LogPane log, FileHandle output, FileHandle input, ProgressBar bar,
+                   SynthesisPath path = synthesis_path_in_use(), StreamOutcome* outcome = nullptr);
 // Runs decode_stream from `input` into `output` with the given sinks.
-int decode_file(const std::string& input, const std::string& output, LogPane log, ProgressBar bar);
+int decode_file(const std::string& input, const std::string& output, LogPane log, ProgressBar bar,
+                SynthesisPath path = synthesis_path_in_use(), StreamOutcome* outcome = nullptr);
 
 // What decode_stream made of a stream, through real files.
 struct Conversion {
   int result = 0;
   std::vector<std::string> lines;
   std::vector<uint8_t> wav;
+  StreamOutcome outcome;
   // The closing statistics line; a failure's line may follow it.
   std::string statistics() const {
     for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
@@ -94,7 +100,8 @@ struct Conversion {
     return "";
   }
 };
-Conversion convert_bytes(const std::vector<uint8_t>& mp2, ProgressBar bar = nullptr);
+Conversion convert_bytes(const std::vector<uint8_t>& mp2, ProgressBar bar = nullptr,
+                         SynthesisPath path = synthesis_path_in_use());
 
 // The closing line when all `frames` frames of `channels` channels were written.
 std::string statistics_line(int64_t frames, int channels);

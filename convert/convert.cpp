@@ -1,12 +1,9 @@
-#include "shell/convert.h"
+#include "convert/convert.h"
 
 #include <cstring>
 
 #include "decoder/stream.h"
 #include "decoder/wav_writer.h"
-
-LogPane current_log_pane = nullptr;
-ProgressBar current_progress_bar = nullptr;
 
 namespace {
 
@@ -23,12 +20,11 @@ bool equals_ignoring_case(const char* text, const char* lower) {
 
 const char kStandardStream[] = "-";
 
-int convert_file(const char* source) {
-  LogPane log = current_log_pane;
-  ProgressBar bar = current_progress_bar;
+int convert_file(const char* source, const ConversionSetup& setup, StreamOutcome* outcome) {
+  if (outcome != nullptr) *outcome = StreamOutcome{};
   char destination[kDestinationPathSize];
-  if (derive_wav_path(source, destination, log) != 0) return -1;
-  return convert_pair(bar, source, destination, log);
+  if (derive_wav_path(source, destination, setup.log) != 0) return -1;
+  return convert_pair(source, destination, setup, outcome);
 }
 
 int derive_wav_path(const char* path, char (&destination)[kDestinationPathSize], LogPane log) {
@@ -65,12 +61,10 @@ int derive_wav_path(const char* path, char (&destination)[kDestinationPathSize],
   return 0;
 }
 
-int convert_pair(ProgressBar bar, const char* source, const char* destination, LogPane log) {
-  return convert_into(bar, source, destination, ExistingDestination::kReplace, log);
-}
-
-int convert_into(ProgressBar bar, const char* source, const char* destination, ExistingDestination existing,
-                  LogPane log) {
+int convert_pair(const char* source, const char* destination, const ConversionSetup& setup, StreamOutcome* outcome) {
+  // A failure before decoding leaves the outcome failed, with nothing read.
+  if (outcome != nullptr) *outcome = StreamOutcome{};
+  const LogPane log = setup.log;
   const bool from_stdin = strcmp(source, kStandardStream) == 0;
   const bool to_stdout = strcmp(destination, kStandardStream) == 0;
   FileHandle input = standard_input();
@@ -87,11 +81,11 @@ int convert_into(ProgressBar bar, const char* source, const char* destination, E
   }
   FileHandle output = standard_output();
   if (!to_stdout) {
-    const bool opened = existing == ExistingDestination::kReplace ? file_create_write(destination, &output)
-                                                                  : file_create_new(destination, &output);
+    const bool opened = setup.existing == ExistingDestination::kReplace ? file_create_write(destination, &output)
+                                                                        : file_create_new(destination, &output);
     if (!opened) {
       const int error = last_error();
-      if (existing == ExistingDestination::kRefuse && path_exists(destination)) {
+      if (setup.existing == ExistingDestination::kRefuse && path_exists(destination)) {
         log_line(log, "ERR: %s exists; --force replaces it\r\n", destination);
       } else {
         log_line(log, "ERR %d opening %s\r\n", error, destination);
@@ -100,9 +94,16 @@ int convert_into(ProgressBar bar, const char* source, const char* destination, E
       return -1;
     }
   }
-  name_output_for_messages(to_stdout ? "standard output" : destination);
-  const int result = decode_stream(log, output, input, bar);
-  name_output_for_messages(nullptr);
+  DecodeRequest request;
+  request.input = input;
+  request.output = output;
+  request.log = log;
+  request.bar = setup.bar;
+  request.batch = setup.batch;
+  request.stop = setup.stop;
+  request.stream_kbps = setup.stream_kbps;
+  request.output_name = to_stdout ? "standard output" : destination;
+  const int result = decode_stream(request, outcome);
   // A failure before the first byte (an empty or unreadable source) leaves
   // no empty WAV file behind to be mistaken for a conversion.
   const bool wrote_nothing = !to_stdout && result != 0 && file_size(output) == 0;

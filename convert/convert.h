@@ -1,0 +1,42 @@
+// The per-file entry, shared by the Windows program and the command line:
+// derive the .wav path, open both files, decode, close.
+#pragma once
+
+#include <atomic>
+
+#include "decoder/stream.h"
+#include "platform/platform.h"
+
+// The destination path buffer holds at most this many characters and a terminator.
+constexpr int kDestinationPathSize = 1028;
+
+// As a source, standard input; as a destination, standard output.
+extern const char kStandardStream[];
+
+// What becomes of a destination that exists already.
+enum class ExistingDestination { kReplace, kRefuse };
+
+// What the conversions of one front end share: where they report, their
+// storage, when to stop and what to do with an existing destination.
+struct ConversionSetup {
+  LogPane log = nullptr;
+  ProgressBar bar = nullptr;
+  PcmBatch* batch = nullptr;  // one conversion at a time may use it
+  const std::atomic<bool>* stop = nullptr;
+  ExistingDestination existing = ExistingDestination::kReplace;
+  std::atomic<int32_t>* stream_kbps = nullptr;  // as in DecodeRequest
+};
+
+// Converts `source` into the .wav file beside it. 0 on success, -1 after one
+// log line on any failure. The outcome, when given, says the same.
+int convert_file(const char* source, const ConversionSetup& setup, StreamOutcome* outcome = nullptr);
+// The same into `destination`; either name may be kStandardStream. With
+// kRefuse an existing destination is refused ("ERR: NAME exists; --force
+// replaces it").
+int convert_pair(const char* source, const char* destination, const ConversionSetup& setup,
+                 StreamOutcome* outcome = nullptr);
+
+// `path` with its file name's extension replaced by ".wav", into `destination`.
+// 0, or -1 after one log line when there is no extension, it is ".wav" already
+// or the result doesn't fit.
+int derive_wav_path(const char* path, char (&destination)[kDestinationPathSize], LogPane log);
