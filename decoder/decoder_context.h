@@ -33,7 +33,6 @@ enum class WavLayout {
 
 enum class FrameResult {
   Written,      // the frame's PCM is in the file
-  CutShort,     // the input ended inside the frame: nothing written
   WriteFailed,  // the file system refused the PCM
   WavFull,      // the PCM would push a 44-byte-header WAV past its 4 GiB limit
 };
@@ -87,10 +86,8 @@ struct DecoderContext {
   bool stream_line_logged;
   int64_t frame_count;  // frames written
   int32_t sample_rate;  // of the frames written; 0 before the first
-  int mode_extension;
   int channel_count;
   bool two_channel_seen;
-  int table_id;  // the current frame's table: 0 to 3 as in ISO/IEC 11172-3, 4 for the half rates
   int sblimit;
   const int32_t* nbal;
   const int32_t (*levels)[16];

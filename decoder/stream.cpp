@@ -260,10 +260,8 @@ void start_pass(DecoderContext& ctx, bool two_channels) {
   ctx.free_format_length = 0;
   ctx.frame_count = 0;
   ctx.sample_rate = 0;
-  ctx.mode_extension = 0;
   ctx.channel_count = 1;
   ctx.two_channel_seen = two_channels;
-  ctx.table_id = -1;
   ctx.sblimit = 0;
   reset_synthesis(ctx.synthesis);
 }
@@ -285,7 +283,6 @@ int decode_again_with_two_channels(DecoderContext& ctx) {
 
 void use_alloc_table(DecoderContext& ctx, int32_t bitrate_kbps, int mode) {
   const AllocChoice choice = choose_alloc_table(ctx.sample_rate, bitrate_kbps, mode);
-  ctx.table_id = choice.table_id;
   ctx.sblimit = choice.sblimit;
   ctx.nbal = choice.table->nbal;
   ctx.levels = choice.table->levels;
@@ -317,7 +314,6 @@ FrameStep decode_frame(DecoderContext& ctx, const FrameHeader& header) {
   look_ahead(ctx, kLongestFrameRead);
 
   ctx.sample_rate = header.sample_rate;
-  ctx.mode_extension = header.mode_extension;
   if (!ctx.stream_line_logged) {
     log_line(ctx.log, "%d %dk %s\r\n", ctx.sample_rate, header.bitrate, mode_names[header.mode]);
     ctx.stream_line_logged = true;
@@ -338,7 +334,7 @@ FrameStep decode_frame(DecoderContext& ctx, const FrameHeader& header) {
   const uint8_t* frame = ctx.input_buffer + ctx.cursor;
   set_bit_limit(ctx.bits, ctx.input_buffer + ctx.data_end);
   restart_bits(ctx.bits, frame + kHeaderBytes + (header.crc ? 2 : 0));  // the CRC word is not verified
-  read_frame_body(ctx, header.mode, ctx.mode_extension);
+  read_frame_body(ctx, header.mode, header.mode_extension);
   synthesize_frame(ctx);
   // Zero bits past the end of the input are no frame: don't write what they made.
   if (bits_ran_out(ctx.bits)) return FrameStep::NotWritten;

@@ -16,7 +16,7 @@ uint64_t bits_of(double value) {
   return bits;
 }
 
-DecoderContext context;
+SynthesisState context;
 
 }  // namespace
 
