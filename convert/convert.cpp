@@ -61,12 +61,51 @@ int derive_wav_path(const char* path, char (&destination)[kDestinationPathSize],
   return 0;
 }
 
+namespace {
+
+// Where a conversion that writes through a part file leaves it.
+enum class PartEnding { kFinished, kPartial, kNothing };
+
+// The stream's own endings give a finished file: all of it, the part
+// before a change of sample rate, the part that fits in 4 GiB.
+PartEnding part_ending(int result, const StreamOutcome& outcome) {
+  if (result == 0) return PartEnding::kFinished;
+  if (outcome.failure == StreamFailure::RateChanged || outcome.failure == StreamFailure::WavFull) {
+    return PartEnding::kFinished;
+  }
+  return outcome.samples > 0 ? PartEnding::kPartial : PartEnding::kNothing;
+}
+
+bool with_suffix(const char* path, const char* suffix, char (&out)[kDestinationPathSize + 16]) {
+  const size_t length = strlen(path);
+  const size_t extra = strlen(suffix);
+  if (length + extra >= sizeof out) return false;
+  memcpy(out, path, length);
+  memcpy(out + length, suffix, extra + 1);
+  return true;
+}
+
+// NAME.wav becomes NAME.partial.wav.
+bool partial_name(const char* destination, char (&out)[kDestinationPathSize + 16]) {
+  const size_t length = strlen(destination);
+  if (length < 4 || length + 8 >= sizeof out) return false;
+  memcpy(out, destination, length - 4);
+  memcpy(out + length - 4, ".partial", 8);
+  memcpy(out + length + 4, destination + length - 4, 5);
+  return true;
+}
+
+}  // namespace
+
 int convert_pair(const char* source, const char* destination, const ConversionSetup& setup, StreamOutcome* outcome) {
+  StreamOutcome own;
+  if (outcome == nullptr) outcome = &own;
   // A failure before decoding leaves the outcome failed, with nothing read.
-  if (outcome != nullptr) *outcome = StreamOutcome{};
+  *outcome = StreamOutcome{};
   const LogPane log = setup.log;
   const bool from_stdin = strcmp(source, kStandardStream) == 0;
   const bool to_stdout = strcmp(destination, kStandardStream) == 0;
+  const bool writes = !setup.test_only;
   FileHandle input = standard_input();
   if (!from_stdin && !file_open_read(source, &input)) {
     log_line(log, "ERR %d opening %s\r\n", last_error(), source);
@@ -74,15 +113,33 @@ int convert_pair(const char* source, const char* destination, const ConversionSe
   }
   // A destination that is the source under another name (a link) would be
   // emptied before it is read.
-  if (!from_stdin && !to_stdout && file_is_same(input, destination)) {
+  if (writes && !from_stdin && !to_stdout && file_is_same(input, destination)) {
     log_line(log, "ERR: %s is the source file itself\r\n", destination);
     file_close(input);
     return -1;
   }
-  FileHandle output = standard_output();
-  if (!to_stdout) {
-    const bool opened = setup.existing == ExistingDestination::kReplace ? file_create_write(destination, &output)
-                                                                        : file_create_new(destination, &output);
+  // A pipe or device is written as it is; a file through NAME.wav.part when
+  // the front end asks, so that nothing unfinished ever has the final name.
+  const bool to_file = writes && !to_stdout && !path_is_special(destination);
+  const bool through_part = to_file && setup.through_part_file;
+  char part[kDestinationPathSize + 16];
+  char partial[kDestinationPathSize + 16];
+  if (through_part && (!with_suffix(destination, ".part", part) || !partial_name(destination, partial))) {
+    log_line(log, "ERR: destination path is longer than %d characters\r\n", kDestinationPathSize - 1);
+    if (!from_stdin) file_close(input);
+    return -1;
+  }
+  FileHandle output = to_stdout ? standard_output() : kNoFile;
+  if (writes && !to_stdout) {
+    bool opened;
+    if (through_part) {
+      // A part left by a crash is never a finished file: it is replaced.
+      opened = !(setup.existing == ExistingDestination::kRefuse && path_exists(destination)) &&
+               file_create_write(part, &output);
+    } else {
+      opened = setup.existing == ExistingDestination::kReplace ? file_create_write(destination, &output)
+                                                               : file_create_new(destination, &output);
+    }
     if (!opened) {
       const int error = last_error();
       if (setup.existing == ExistingDestination::kRefuse && path_exists(destination)) {
@@ -102,13 +159,35 @@ int convert_pair(const char* source, const char* destination, const ConversionSe
   request.batch = setup.batch;
   request.stop = setup.stop;
   request.stream_kbps = setup.stream_kbps;
-  request.output_name = to_stdout ? "standard output" : destination;
+  request.discard_output = !writes;
+  request.input_name = from_stdin ? "standard input" : source;
+  request.output_name = to_stdout ? "standard output" : through_part ? partial : destination;
   const int result = decode_stream(request, outcome);
-  // A failure before the first byte (an empty or unreadable source) leaves
-  // no empty WAV file behind to be mistaken for a conversion.
-  const bool wrote_nothing = !to_stdout && result != 0 && file_size(output) == 0;
   if (!from_stdin) file_close(input);
+  if (!writes) return result;
   if (!to_stdout) file_close(output);
-  if (wrote_nothing) file_remove(destination);
+  if (!to_file) return result;
+
+  // A failure before the first sample (an empty, unreadable or foreign
+  // source, one without frames) leaves no WAV file to be mistaken for a
+  // conversion.
+  const char* written = through_part ? part : destination;
+  switch (part_ending(result, *outcome)) {
+    case PartEnding::kNothing:
+      file_remove(written);
+      break;
+    case PartEnding::kPartial:
+      if (through_part && !file_rename(part, partial)) log_line(log, "ERR %d renaming %s\r\n", last_error(), part);
+      break;
+    case PartEnding::kFinished:
+      if (!through_part) break;
+      if (!file_rename(part, destination)) {
+        log_line(log, "ERR %d renaming %s\r\n", last_error(), part);
+        return -1;
+      }
+      // What an interrupted run left is done with now.
+      file_remove(partial);
+      break;
+  }
   return result;
 }

@@ -25,6 +25,12 @@ struct ConversionSetup {
   const std::atomic<bool>* stop = nullptr;
   ExistingDestination existing = ExistingDestination::kReplace;
   std::atomic<int32_t>* stream_kbps = nullptr;  // as in DecodeRequest
+  // A file is written as NAME.wav.part and renamed to NAME.wav when the
+  // conversion ends as the stream does (to NAME.partial.wav when it was
+  // interrupted or failed after some PCM); the Windows program writes
+  // NAME.wav directly.
+  bool through_part_file = false;
+  bool test_only = false;  // decode and check, write nothing
 };
 
 // Converts `source` into the .wav file beside it. 0 on success, -1 after one

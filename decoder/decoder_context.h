@@ -73,6 +73,8 @@ struct DecoderContext {
   FileHandle output;
   const std::atomic<bool>* stop;  // set by the caller to stop after the current frame
   const char* output_name;        // for messages: the WAV file's name
+  const char* input_name;         // for messages: the source's name
+  bool discard_output;            // check only: nothing goes to the output
   std::atomic<int32_t>* stream_kbps;
   StreamOutcome outcome;
   BitReader bits;
@@ -84,6 +86,7 @@ struct DecoderContext {
   int read_error;    // the system's number for that failure
   int32_t free_format_length;  // bytes of an unpadded free-format frame; 0 until found
   bool stream_line_logged;
+  int64_t other_layer_frames[4];  // Layer I (3) and III (1) frames met while no Layer II frame was
   int64_t frame_count;  // frames written
   int32_t sample_rate;  // of the frames written; 0 before the first
   int channel_count;

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "decoder/bit_reader.h"
+#include "decoder/damage.h"
 #include "decoder/frame_body.h"
 #include "decoder/synthesis.h"
 #include "decoder/wav_writer.h"
@@ -99,6 +100,9 @@ void top_up(DecoderContext& ctx) {
 
 int bytes_ahead(const DecoderContext& ctx) { return ctx.data_end - ctx.cursor; }
 
+// The cursor's offset in the input.
+int64_t input_position(const DecoderContext& ctx) { return ctx.bytes_read - bytes_ahead(ctx); }
+
 void refill_input(DecoderContext& ctx) {
   if (bytes_ahead(ctx) < kRefillMargin && !ctx.input_ended) top_up(ctx);
 }
@@ -166,12 +170,105 @@ int64_t tag_size_at(const uint8_t* p) {
   return size + ((p[5] & 0x10) != 0 ? 20 : 10);
 }
 
-bool skip_tag_at_cursor(DecoderContext& ctx) {
-  if (bytes_ahead(ctx) < kTagHeaderBytes) return false;
-  const int64_t size = tag_size_at(ctx.input_buffer + ctx.cursor);
+uint32_t le32_at(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+         static_cast<uint32_t>(p[3]) << 24;
+}
+
+// The bytes the search passed over since the last frame or tag.
+struct PassedRun {
+  int64_t start = 0;
+  int64_t length = 0;
+  bool all_ff = true;
+};
+
+constexpr int kId3v1Size = 128;
+constexpr int kApeFrameSize = 32;  // an APE tag's header or footer
+constexpr uint32_t kApeIsHeader = 1u << 29;
+
+// The tag at the cursor: ID3v2 anywhere, an APE tag's header or footer, an
+// ID3v1 block that ends the input. Its size from the cursor on, else 0. An
+// APE footer comes after the tag's items, which the search has passed over
+// already: they leave `run` for the tags.
+int64_t tag_at_cursor(DecoderContext& ctx, PassedRun& run) {
+  const int ahead = bytes_ahead(ctx);
+  const uint8_t* p = ctx.input_buffer + ctx.cursor;
+  if (ahead >= kTagHeaderBytes) {
+    const int64_t size = tag_size_at(p);
+    if (size != 0) return size;
+  }
+  if (ahead >= kApeFrameSize && memcmp(p, "APETAGEX", 8) == 0) {
+    const int64_t size = le32_at(p + 12);  // items and footer
+    if ((le32_at(p + 20) & kApeIsHeader) != 0) return kApeFrameSize + size;
+    const int64_t items = size - kApeFrameSize;
+    if (items >= 0 && items <= run.length) {
+      run.length -= items;
+      ctx.outcome.bytes.tags += items;
+    }
+    return kApeFrameSize;
+  }
+  if (ahead == kId3v1Size && ctx.input_ended && memcmp(p, "TAG", 3) == 0) return kId3v1Size;
+  return 0;
+}
+
+// Ends the run the search passed over, as stuffing or a gap.
+void close_run(DecoderContext& ctx, PassedRun& run) {
+  note_passed_over(ctx, run.start, run.length, run.all_ff);
+  run = PassedRun{};
+}
+
+bool skip_tag_at_cursor(DecoderContext& ctx, PassedRun& run) {
+  const int64_t size = tag_at_cursor(ctx, run);
   if (size == 0) return false;
+  close_run(ctx, run);
+  const int64_t from = input_position(ctx);
   skip_input(ctx, size);
+  ctx.outcome.bytes.tags += input_position(ctx) - from;
   return true;
+}
+
+// Layer I and III frames, found where no Layer II frame is: a file given by
+// mistake is named for what it is. Bit rates in kbit/s by layer (1 or 3),
+// MPEG-1 or not, and bitrate index.
+const int32_t OtherLayerBitrates[2][2][16] = {
+    {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256, 0},
+     {0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448, 0}},
+    {{0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0},
+     {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0}},
+};
+// By version bits: MPEG-2.5, reserved, MPEG-2, MPEG-1.
+const int32_t OtherLayerRates[4][3] = {{11025, 12000, 8000}, {0, 0, 0}, {22050, 24000, 16000}, {44100, 48000, 32000}};
+constexpr int kOtherLayerConfirmations = 3;
+
+// The length of the Layer I or III frame whose header is at p, else 0.
+int other_layer_length(const uint8_t* p) {
+  if (p[0] != 0xFF || (p[1] & 0xE0) != 0xE0) return 0;
+  const int version = (p[1] >> 3) & 3;
+  const int layer_bits = (p[1] >> 1) & 3;  // 3: Layer I, 1: Layer III
+  const int rate_index = (p[2] >> 2) & 3;
+  if (version == 1 || rate_index == 3 || (layer_bits != 1 && layer_bits != 3)) return 0;
+  const bool mpeg1 = version == 3;
+  const int32_t bitrate = OtherLayerBitrates[layer_bits == 1][mpeg1][p[2] >> 4];
+  const int32_t rate = OtherLayerRates[version][rate_index];
+  const int padding = (p[2] >> 1) & 1;
+  if (bitrate == 0) return 0;
+  if (layer_bits == 3) return (12000 * bitrate / rate + padding) * 4;
+  return (mpeg1 ? 144000 : 72000) * bitrate / rate + padding;
+}
+
+// Counts a Layer I or III frame at the cursor when the next one follows it.
+void note_other_layer(DecoderContext& ctx) {
+  const uint8_t* p = ctx.input_buffer + ctx.cursor;
+  if (bytes_ahead(ctx) < kHeaderBytes || p[0] != 0xFF) return;
+  const int length = other_layer_length(p);
+  if (length == 0) return;
+  look_ahead(ctx, length + kHeaderBytes);
+  if (bytes_ahead(ctx) < length + kHeaderBytes) return;
+  p = ctx.input_buffer + ctx.cursor;
+  const uint8_t* next = p + length;
+  if (next[0] == 0xFF && (next[1] & 0xFE) == (p[1] & 0xFE) && ((next[2] ^ p[2]) & 0x0C) == 0) {
+    ctx.other_layer_frames[(p[1] >> 1) & 3] += 1;
+  }
 }
 
 // The first free-format candidate measures the stream's frame length: the
@@ -215,18 +312,28 @@ bool confirm_candidate(DecoderContext& ctx, FrameHeader& header) {
 }
 
 // Searches byte by byte from the cursor, passing over tags, for the next
-// confirmed frame; false at the end of the input.
+// confirmed frame; false at the end of the input. What it passes over is
+// stuffing, tags or gaps.
 bool search_frame(DecoderContext& ctx, FrameHeader& header) {
+  PassedRun run;
   while (bytes_ahead(ctx) > 0) {
-    if (skip_tag_at_cursor(ctx)) continue;
+    if (skip_tag_at_cursor(ctx, run)) continue;
     // A 0xFF right after another still starts a pair: stuffing hides no frame.
     if (bytes_ahead(ctx) >= kHeaderBytes && sync_pair_at(ctx.input_buffer + ctx.cursor) &&
         confirm_candidate(ctx, header)) {
+      close_run(ctx, run);
       return true;
     }
+    if (ctx.frame_count == 0 && ctx.other_layer_frames[1] + ctx.other_layer_frames[3] < kOtherLayerConfirmations) {
+      note_other_layer(ctx);
+    }
+    if (run.length == 0) run.start = input_position(ctx);
+    run.all_ff = run.all_ff && ctx.input_buffer[ctx.cursor] == 0xFF;
+    run.length += 1;
     ctx.cursor += 1;
     refill_input(ctx);
   }
+  close_run(ctx, run);
   return false;
 }
 
@@ -240,7 +347,8 @@ enum class FollowingFrame {
 // confirmation when its header matches the last one.
 FollowingFrame frame_at_cursor(DecoderContext& ctx, const FrameHeader& last, FrameHeader& header) {
   look_ahead(ctx, kLongestFrameRead);
-  if (skip_tag_at_cursor(ctx)) return FollowingFrame::Search;
+  PassedRun none;
+  if (skip_tag_at_cursor(ctx, none)) return FollowingFrame::Search;
   const uint8_t* p = ctx.input_buffer + ctx.cursor;
   if (bytes_ahead(ctx) < kHeaderBytes || !matches(last, p)) return FollowingFrame::Search;
   header = read_header(ctx, p);
@@ -263,6 +371,13 @@ void start_pass(DecoderContext& ctx, bool two_channels) {
   ctx.channel_count = 1;
   ctx.two_channel_seen = two_channels;
   ctx.sblimit = 0;
+  // A second pass accounts for the input again.
+  ctx.outcome.bytes = ByteAccounts{};
+  ctx.outcome.gap_count = 0;
+  ctx.outcome.crc_error_count = 0;
+  ctx.outcome.bitrate_count = 0;
+  ctx.outcome.modes_met = 0;
+  for (int64_t& count : ctx.other_layer_frames) count = 0;
   reset_synthesis(ctx.synthesis);
 }
 
@@ -287,6 +402,15 @@ void use_alloc_table(DecoderContext& ctx, int32_t bitrate_kbps, int mode) {
   ctx.nbal = choice.table->nbal;
   ctx.levels = choice.table->levels;
   ctx.level_classes = choice.table->classes;
+}
+
+// The bit rates and modes the frames have.
+void note_frame_kind(StreamOutcome& outcome, const FrameHeader& header) {
+  outcome.modes_met |= 1u << header.mode;
+  for (int i = 0; i < outcome.bitrate_count; ++i) {
+    if (outcome.bitrates_met[i] == header.bitrate) return;
+  }
+  if (outcome.bitrate_count < 16) outcome.bitrates_met[outcome.bitrate_count++] = header.bitrate;
 }
 
 enum class FrameStep {
@@ -338,6 +462,9 @@ FrameStep decode_frame(DecoderContext& ctx, const FrameHeader& header) {
   synthesize_frame(ctx);
   // Zero bits past the end of the input are no frame: don't write what they made.
   if (bits_ran_out(ctx.bits)) return FrameStep::NotWritten;
+  // Checked, not acted on: the frame is decoded all the same.
+  if (header.crc && !crc_matches(frame, crc_protected_bits(ctx))) note_crc_error(ctx);
+  note_frame_kind(ctx.outcome, header);
   switch (write_frame_pcm(ctx)) {
     case FrameResult::Written:
       ctx.frame_count += 1;
@@ -368,11 +495,17 @@ int convert_frames(DecoderContext& ctx) {
       // Ancillary data, padding and whatever the body left unread lie before
       // the next frame; they are passed over whole.
       const FrameHeader last = header;
+      if (step == FrameStep::Written) {
+        ctx.outcome.bytes.frames += last.length;
+      } else {
+        ctx.outcome.bytes.cut_frame += last.length < bytes_ahead(ctx) ? last.length : bytes_ahead(ctx);
+      }
       ctx.cursor += last.length;
       const FollowingFrame next = frame_at_cursor(ctx, last, header);
       if (next == FollowingFrame::Search) break;
       if (next == FollowingFrame::CutShort) {
         // Not decoded: its header changes none of the stream's fields.
+        ctx.outcome.bytes.cut_frame += bytes_ahead(ctx);
         final_progress_report(ctx);
         return finish_stream(ctx);
       }
@@ -382,6 +515,9 @@ int convert_frames(DecoderContext& ctx) {
       case FrameStep::NotWritten:
         break;  // the search goes on where the last frame ends
       case FrameStep::RateChanged:
+        // The rest is not read: it counts by the input's size, where known.
+        ctx.outcome.bytes.not_converted =
+            ctx.file_size > 0 ? ctx.file_size - input_position(ctx) : bytes_ahead(ctx);
         final_progress_report(ctx);
         return finish_at_rate_change(ctx, header.sample_rate);
       case FrameStep::TwoChannelsFromHere:
@@ -396,6 +532,23 @@ int convert_frames(DecoderContext& ctx) {
   return finish_at_end_of_input(ctx);
 }
 
+// The file formats given by mistake most often, known by their first bytes:
+// "a FLAC" and so on, or null. A WAV file that carries MPEG audio (format
+// 0x0050, as broadcast archives keep it) is not foreign: its frames are
+// found as in any other file.
+const char* foreign_format_at(const uint8_t* p, int count) {
+  if (count >= 12 && memcmp(p, "RIFF", 4) == 0 && memcmp(p + 8, "WAVE", 4) == 0) {
+    for (int at = 12; at + 10 <= count && at < 256; ++at) {
+      if (memcmp(p + at, "fmt ", 4) == 0) return (p[at + 8] | p[at + 9] << 8) == 0x0050 ? nullptr : "a WAV";
+    }
+    return "a WAV";
+  }
+  if (count >= 4 && memcmp(p, "fLaC", 4) == 0) return "a FLAC";
+  if (count >= 4 && memcmp(p, "OggS", 4) == 0) return "an Ogg";
+  if (count >= 8 && memcmp(p + 4, "ftyp", 4) == 0) return "an MP4";
+  return nullptr;
+}
+
 // Reads the start of the input and converts it all.
 int start_stream(DecoderContext& ctx, SynthesisPath path) {
   uint32_t got = 0;
@@ -407,9 +560,17 @@ int start_stream(DecoderContext& ctx, SynthesisPath path) {
     return -1;
   }
   ctx.bytes_read = got;
+  ctx.file_size = file_size(ctx.input);
+  ctx.outcome.input_size = ctx.file_size;
+  if (ctx.file_size < 0) ctx.file_size = 0;
+  const char* foreign = foreign_format_at(ctx.input_buffer, static_cast<int>(got));
+  if (foreign != nullptr) {
+    log_line(ctx.log, "ERR: %s is %s file, not MPEG audio\r\n", ctx.input_name, foreign);
+    ctx.outcome.failure = StreamFailure::ForeignFormat;
+    ctx.outcome.foreign_format = foreign + (foreign[1] == 'n' ? 3 : 2);
+    return -1;
+  }
   if (ctx.bar != nullptr) {
-    ctx.file_size = file_size(ctx.input);
-    if (ctx.file_size < 0) ctx.file_size = 0;
     ctx.progress_shift = progress_shift_for(ctx.file_size);
     report_progress(ctx);
   }
@@ -444,6 +605,8 @@ int decode_stream(const DecodeRequest& request, StreamOutcome* outcome) {
   ctx.output = request.output;
   ctx.stop = request.stop;
   ctx.output_name = request.output_name;
+  ctx.input_name = request.input_name != nullptr ? request.input_name : "the input";
+  ctx.discard_output = request.discard_output;
   ctx.stream_kbps = request.stream_kbps;
   ctx.batch = request.batch;
   const int result = start_stream(ctx, request.path);

@@ -20,6 +20,10 @@ struct DecodeRequest {
   // file of the frames before. Null: never stops.
   const std::atomic<bool>* stop = nullptr;
   const char* output_name = nullptr;  // the WAV file's name for messages; null: "the WAV file"
+  const char* input_name = nullptr;   // the source's name for messages; null: "the input"
+  // Decode and check only: no PCM and no header go to the output, which may
+  // be kNoFile; the lines and the outcome are those of a conversion.
+  bool discard_output = false;
   // Given the first frame's bit rate as soon as it is found, for a running
   // estimate of the audio done. Null: not wanted.
   std::atomic<int32_t>* stream_kbps = nullptr;

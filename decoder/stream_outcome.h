@@ -14,6 +14,8 @@ enum class StreamFailure {
   None,
   ReadFailed,       // reading the input failed (at its start: nothing written)
   NoFrames,         // no Layer II frame anywhere in the input
+  OtherLayer,       // no Layer II frame, but Layer I or III frames: `other_layer` says which
+  ForeignFormat,    // another format's file (WAV, FLAC, Ogg, MP4): `foreign_format` names it
   RateChanged,      // the sample rate changed; the part before is kept
   WriteFailed,      // writing the WAV file failed
   WavFull,          // the WAV file reached its 4 GiB limit
@@ -21,6 +23,32 @@ enum class StreamFailure {
   CantDecodeAgain,  // turned stereo, and the input can't be read again
   Interrupted,
 };
+
+// Where every byte of the input went; the parts add up to the bytes read.
+struct ByteAccounts {
+  int64_t frames = 0;         // frames decoded, with their ancillary data and padding
+  int64_t tags = 0;           // ID3v2, a trailing ID3v1 and APE tags
+  int64_t stuffing = 0;       // short runs of 0xFF between frames
+  int64_t gaps = 0;           // everything else the frame search passed over
+  int64_t cut_frame = 0;      // a last frame the end of the input cuts short
+  int64_t not_converted = 0;  // from a change of sample rate to the end
+};
+
+// A run of bytes the frame search passed over that is neither a tag nor stuffing.
+struct Gap {
+  int64_t offset = 0;  // of its first byte in the input
+  int64_t length = 0;
+  int64_t sample = 0;  // sample frames written before it
+};
+
+// A frame whose CRC word doesn't match its protected bits; it is decoded all the same.
+struct CrcError {
+  int64_t frame = 0;   // 1 for the first frame written
+  int64_t sample = 0;  // sample frames written before it
+};
+
+// The gaps and CRC errors kept in full; the rest are only counted.
+constexpr int kListedDamage = 20;
 
 struct StreamOutcome {
   StreamEnding ending = StreamEnding::Failed;
@@ -34,7 +62,27 @@ struct StreamOutcome {
   int64_t samples = 0;       // sample frames written (per channel)
   int64_t bytes_read = 0;    // of the input, both passes counted once
   int64_t next_rate = 0;     // RateChanged: the rate the stream changes to
+  int other_layer = 0;       // OtherLayer: 1 or 3
+  const char* foreign_format = nullptr;  // ForeignFormat: "WAV", "FLAC", "Ogg", "MP4"
+  int64_t input_size = -1;   // the input's size, -1 when it can't be told (a pipe)
+
+  // What the frames were: each bit rate met (kbit/s, in order of first
+  // appearance) and each mode met (bit m for mode m).
+  int32_t bitrates_met[16] = {};
+  int bitrate_count = 0;
+  unsigned modes_met = 0;
+
+  ByteAccounts bytes;
+  int64_t gap_count = 0;
+  Gap gaps[kListedDamage];
+  int64_t crc_error_count = 0;
+  CrcError crc_errors[kListedDamage];
 };
+
+// Gaps or CRC errors: the file converted, but its source was damaged.
+inline bool outcome_damaged(const StreamOutcome& outcome) {
+  return outcome.gap_count > 0 || outcome.crc_error_count > 0;
+}
 
 // Audio seconds the outcome's frames hold.
 inline double outcome_seconds(const StreamOutcome& outcome) {

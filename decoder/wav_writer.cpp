@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "decoder/damage.h"
 #include "platform/log_text.h"
 
 namespace {
@@ -124,6 +125,7 @@ bool send_stream_header(DecoderContext& ctx) {
 // The header for `data_size` PCM bytes, in the file's layout. True when every
 // write succeeded.
 bool write_wav_header(DecoderContext& ctx, int64_t data_size) {
+  if (ctx.discard_output) return true;
   switch (ctx.wav_layout) {
     case WavLayout::Stream:
       return send_stream_header(ctx);
@@ -140,6 +142,11 @@ bool write_wav_header(DecoderContext& ctx, int64_t data_size) {
 // reported. A pipe's header goes first.
 bool write_batch(DecoderContext& ctx) {
   if (ctx.batch_bytes == 0) return true;
+  if (ctx.discard_output) {
+    ctx.bytes_written += ctx.batch_bytes;
+    ctx.batch_bytes = 0;
+    return true;
+  }
   if (ctx.wav_layout == WavLayout::Stream && !send_stream_header(ctx)) {
     ctx.batch_bytes = 0;
     return false;
@@ -211,7 +218,11 @@ int64_t estimated_wav_size(int64_t input_size, int32_t bitrate_kbps, int32_t sam
 void reserve_wav_header(DecoderContext& ctx) {
   ctx.stream_header_sent = false;
   ctx.batch_bytes = 0;
-  if (file_can_seek(ctx.output)) {
+  if (ctx.discard_output) {
+    // Nothing is written, so nothing limits the size.
+    ctx.wav_layout = WavLayout::Stream;
+    ctx.batch_limit = kFileBatchBytes;
+  } else if (file_can_seek(ctx.output)) {
     ctx.wav_layout = WavLayout::Undecided;
     ctx.batch_limit = kFileBatchBytes;
     file_seek(ctx.output, kWavHeaderSize);
@@ -249,6 +260,7 @@ int64_t pcm_bytes_produced(const DecoderContext& ctx) { return ctx.bytes_written
 
 int finish_stream(DecoderContext& ctx) {
   if (!write_batch(ctx)) return abandon_after_write_failure(ctx);
+  log_damage(ctx);
   const int64_t data_size = pcm_in_file(ctx);
   if (!write_wav_header(ctx, data_size)) {
     log_line(ctx.log, "ERR %d writing output wav file\r\n", ctx.write_error);
@@ -272,6 +284,7 @@ int finish_stream(DecoderContext& ctx) {
 }
 
 int abandon_after_write_failure(DecoderContext& ctx) {
+  log_damage(ctx);
   log_line(ctx.log, "ERR %d writing output wav file\r\n", ctx.write_error);
   // Keep what was converted playable: the header describes the PCM that made it.
   ctx.batch_bytes = 0;
@@ -281,6 +294,7 @@ int abandon_after_write_failure(DecoderContext& ctx) {
 
 int abandon_at_wav_limit(DecoderContext& ctx) {
   if (!write_batch(ctx)) return abandon_after_write_failure(ctx);
+  log_damage(ctx);
   char frames[24];
   log_line(ctx.log, "ERR: wav file full at 4 GiB, stopped after %s frames\r\n", format_count(ctx.frame_count, frames));
   write_wav_header(ctx, pcm_in_file(ctx));
@@ -324,6 +338,7 @@ bool rewind_wav_data(DecoderContext& ctx) {
 
 int finish_interrupted(DecoderContext& ctx) {
   if (!write_batch(ctx)) return abandon_after_write_failure(ctx);
+  log_damage(ctx);
   if (!write_wav_header(ctx, whole_sample_frames(ctx, pcm_in_file(ctx)))) {
     log_line(ctx.log, "ERR %d writing output wav file\r\n", ctx.write_error);
     return failed(ctx, StreamFailure::WriteFailed, ctx.write_error);
@@ -336,6 +351,15 @@ int finish_interrupted(DecoderContext& ctx) {
 
 int finish_without_frames(DecoderContext& ctx) {
   if (finish_stream(ctx) != 0) return -1;
+  // The most common mistake: an MP3 file (or a Layer I one) among the MP2 files.
+  // Two confirmed frames at least: one may be chance.
+  const int layer = ctx.other_layer_frames[1] >= 2 ? 3 : ctx.other_layer_frames[3] >= 2 ? 1 : 0;
+  if (layer != 0) {
+    log_line(ctx.log, "ERR: %s is an MPEG Layer %s stream; only Layer II is converted\r\n", ctx.input_name,
+             layer == 3 ? "III (MP3)" : "I");
+    ctx.outcome.other_layer = layer;
+    return failed(ctx, StreamFailure::OtherLayer);
+  }
   log_line(ctx.log, "ERR: no MPEG audio frames found\r\n");
   return failed(ctx, StreamFailure::NoFrames);
 }

@@ -27,6 +27,11 @@ bool file_create_new(const char* path, FileHandle* file);
 bool file_remove(const char* path);
 // True when something (a file, a folder, a link) exists at `path`.
 bool path_exists(const char* path);
+// True when `path` names something that is not a regular file (a named
+// pipe, a device): it is written to directly, never through a part file.
+bool path_is_special(const char* path);
+// Moves `from` to `to`, replacing a file there; false when it can't.
+bool file_rename(const char* from, const char* to);
 // The process's standard input and output, for reading and writing streams.
 FileHandle standard_input();
 FileHandle standard_output();

@@ -53,6 +53,13 @@ bool path_exists(const char* path) {
   return lstat(path, &info) == 0;
 }
 
+bool path_is_special(const char* path) {
+  struct stat info;
+  return stat(path, &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode);
+}
+
+bool file_rename(const char* from, const char* to) { return rename(from, to) == 0; }
+
 FileHandle standard_input() { return STDIN_FILENO; }
 FileHandle standard_output() { return STDOUT_FILENO; }
 

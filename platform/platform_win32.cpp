@@ -40,6 +40,18 @@ bool file_remove(const char* path) { return DeleteFileA(path) != FALSE; }
 
 bool path_exists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
 
+bool path_is_special(const char* path) {
+  HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  const DWORD type = GetFileType(file);
+  CloseHandle(file);
+  return type != FILE_TYPE_DISK;
+}
+
+bool file_rename(const char* from, const char* to) {
+  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != FALSE;
+}
+
 FileHandle standard_input() { return reinterpret_cast<FileHandle>(GetStdHandle(STD_INPUT_HANDLE)); }
 FileHandle standard_output() { return reinterpret_cast<FileHandle>(GetStdHandle(STD_OUTPUT_HANDLE)); }
 

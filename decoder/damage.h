@@ -1,0 +1,28 @@
+// What a conversion tells about its source besides the audio: where every
+// byte went, the runs the frame search passed over, and frames whose CRC
+// word doesn't match.
+#pragma once
+
+#include <cstdint>
+
+#include "decoder/decoder_context.h"
+
+// The most 0xFF bytes between frames that are stuffing rather than a gap.
+constexpr int kLongestStuffing = 64;
+
+// A run of `length` bytes from `offset` that the search passed over, not a
+// tag: stuffing when it is short and all 0xFF, else a gap.
+void note_passed_over(DecoderContext& ctx, int64_t offset, int64_t length, bool all_ff);
+
+// The bits a Layer II CRC word covers after the header: each allocation
+// code and each scale-factor selection of the frame read last.
+int crc_protected_bits(const DecoderContext& ctx);
+// CRC-16 (polynomial 0x8005, starting at 0xFFFF) over header bytes 2 and 3
+// and the `body_bits` bits after the CRC word, compared with that word.
+bool crc_matches(const uint8_t* frame, int body_bits);
+// Notes a CRC error in the frame about to be written.
+void note_crc_error(DecoderContext& ctx);
+
+// The gap and CRC lines, up to kListedDamage of each and then a count of
+// the rest; nothing for an input without a frame.
+void log_damage(const DecoderContext& ctx);
