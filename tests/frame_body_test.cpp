@@ -1,5 +1,5 @@
-// Side information, grouped codes and dequantization, fed bit patterns built
-// in memory. A marker after each pattern proves how many bits were read.
+// Side information, grouped codes and dequantization of whole frame bodies
+// built in memory. A marker after each body proves how many bits were read.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -9,28 +9,15 @@
 
 #include "decoder/bit_reader.h"
 #include "decoder/frame_body.h"
-#include "decoder/stream.h"
+#include "decoder/synthesis.h"
 #include "tests/support/bit_writer.h"
+#include "tests/support/plain_decoder.h"
 
 namespace {
 
 constexpr uint32_t kMarker = 0xB3C5;
 constexpr int kScaleOne = 3;  // ScaleFactorTable index of 1.0
 constexpr int kScaleTwo = 0;  // index of 2.0
-
-// Dequantization as the standard states it: sign term, fraction, then D, C
-// and the scale factor, one rounding each.
-double stated_dequantize(uint32_t code, const QuantClass& quant, int scale_factor_index) {
-  uint32_t power = 1;
-  while (power < quant.levels) power <<= 1;
-  const uint32_t msb = power / 2;
-  const double sign = (code & msb) != 0 ? 0.0 : -1.0;
-  const double fraction = static_cast<double>(code & (msb - 1)) / msb;
-  double value = sign + fraction;
-  value = value + quant.d;
-  value = value * quant.c;
-  return value * ScaleFactorTable[scale_factor_index];
-}
 
 uint64_t bits_of(double value) {
   uint64_t bits;
@@ -43,29 +30,37 @@ class FrameBody : public ::testing::Test {
   std::unique_ptr<DecoderContext> ctx = std::make_unique<DecoderContext>();
   std::vector<uint8_t> bytes;
 
-  // The stream's table as a first frame of this rate, bit rate and mode picks it.
+  void SetUp() override { ctx->synthesis.kernel = &synthesis_kernel(synthesis_path_in_use()); }
+  // The table a frame of this rate, bit rate and mode decodes with.
   void choose(int32_t sample_rate, int32_t kbps, FrameMode mode) {
+    const AllocChoice choice = choose_alloc_table(sample_rate, kbps, mode);
     ctx->sample_rate = sample_rate;
-    choose_alloc_table(*ctx, kbps, mode);
+    ctx->sblimit = choice.sblimit;
+    ctx->nbal = choice.table->nbal;
+    ctx->levels = choice.table->levels;
+    ctx->level_classes = choice.table->classes;
     ctx->channel_count = mode == kSingleChannel ? 1 : 2;
   }
   // Hands the pattern, followed by the marker, to the bit reader.
   void feed(BitWriter pattern) {
     pattern.put(kMarker, 16);
     bytes = pattern.bytes();
-    set_bit_limit(bytes.data() + bytes.size());
-    restart_bits(bytes.data());
+    set_bit_limit(ctx->bits, bytes.data() + bytes.size());
+    restart_bits(ctx->bits, bytes.data());
   }
   void expect_marker_next() {
-    EXPECT_EQ(read_bits(16), kMarker);
-    EXPECT_FALSE(bits_ran_out());
+    EXPECT_EQ(read_bits(ctx->bits, 16), kMarker);
+    EXPECT_FALSE(bits_ran_out(ctx->bits));
   }
-  const QuantClass& quant_for(uint32_t levels) { return *find_quant_class(levels); }
+  static int at(int sb, int ch, int slot) { return sb * 6 + ch * 3 + slot; }
+  double value(int granule, int sb, int ch, int slot) const { return ctx->frame_samples[granule][at(sb, ch, slot)]; }
+  uint32_t code(int granule, int sb, int ch, int slot) const { return ctx->frame_codes[granule][at(sb, ch, slot)]; }
 };
 
 TEST_F(FrameBody, DequantizeFollowsTheStatedOperationOrderToTheLastBit) {
   // Subband 0 of a 48 kHz mono frame: allocation code 1 is 3 levels, 4 is
-  // 31, 15 is 65535. One scale factor for all parts, then one granule.
+  // 31, 15 is 65535. One scale factor for all parts, then the same fields in
+  // every granule.
   struct Case {
     uint32_t alloc_code;
     int scale_index;
@@ -88,12 +83,15 @@ TEST_F(FrameBody, DequantizeFollowsTheStatedOperationOrderToTheLastBit) {
     choose(48000, 64, kSingleChannel);
     BitWriter pattern;
     pattern.put(c.alloc_code, 4).zeros(88 - 4).put(2, 2).put(static_cast<uint32_t>(c.scale_index), 6);
-    for (uint32_t field : c.fields) pattern.put(field, c.width);
+    for (int granule = 0; granule < 12; ++granule) {
+      for (uint32_t field : c.fields) pattern.put(field, c.width);
+    }
     feed(pattern);
-    read_side_info(*ctx, kSingleChannel, 0);
-    decode_granule(*ctx, 0);
+    read_frame_body(*ctx, kSingleChannel, 0);
     expect_marker_next();
-    for (int j = 0; j < 3; ++j) EXPECT_EQ(ctx->granule_samples[0][0][j], c.expected[j]) << j;
+    for (int granule = 0; granule < 12; ++granule) {
+      for (int j = 0; j < 3; ++j) EXPECT_EQ(value(granule, 0, 0, j), c.expected[j]) << granule << " " << j;
+    }
   }
 }
 
@@ -115,34 +113,38 @@ TEST_F(FrameBody, EveryCodeOfEveryClassDequantizesAsStated) {
       }
     }
     ASSERT_GE(subband, 0);
+    const uint32_t fields = 1u << quant.bits;
+    const uint32_t per_granule = quant.grouped ? 1 : 3;
     for (int scale : {17, 63}) {
-      BitWriter side;
-      for (int sb = 0; sb < ctx->sblimit; ++sb) side.put(sb == subband ? alloc_code : 0, ctx->nbal[sb]);
-      side.put(2, 2).put(static_cast<uint32_t>(scale), 6);
-      feed(side);
-      read_side_info(*ctx, kSingleChannel, 0);
-      ASSERT_EQ(ctx->quant[0][subband], &quant);
-
-      const uint32_t fields = 1u << quant.bits;
-      for (uint32_t first = 0; first < fields; first += quant.grouped ? 1 : 3) {
-        BitWriter granule;
-        uint32_t codes[3];
-        if (quant.grouped) {
-          granule.put(first, quant.bits);
-          codes[0] = first % quant.levels;
-          codes[1] = first / quant.levels % quant.levels;
-          codes[2] = first / quant.levels / quant.levels;
-        } else {
-          for (uint32_t j = 0; j < 3; ++j) {
-            codes[j] = (first + j) % fields;
-            granule.put(codes[j], quant.bits);
+      for (uint32_t first = 0; first < fields; first += 12 * per_granule) {
+        BitWriter frame;
+        for (int sb = 0; sb < ctx->sblimit; ++sb) frame.put(sb == subband ? alloc_code : 0, ctx->nbal[sb]);
+        frame.put(2, 2).put(static_cast<uint32_t>(scale), 6);
+        uint32_t codes[12][3];
+        for (uint32_t granule = 0; granule < 12; ++granule) {
+          const uint32_t next = first + granule * per_granule;
+          if (quant.grouped) {
+            const uint32_t word = next % fields;
+            frame.put(word, quant.bits);
+            codes[granule][0] = word % quant.levels;
+            codes[granule][1] = word / quant.levels % quant.levels;
+            codes[granule][2] = word / quant.levels / quant.levels;
+          } else {
+            for (uint32_t j = 0; j < 3; ++j) {
+              codes[granule][j] = (next + j) % fields;
+              frame.put(codes[granule][j], quant.bits);
+            }
           }
         }
-        feed(granule);
-        decode_granule(*ctx, 0);
-        for (int j = 0; j < 3; ++j) {
-          ASSERT_EQ(bits_of(ctx->granule_samples[subband][0][j]), bits_of(stated_dequantize(codes[j], quant, scale)))
-              << "code " << codes[j];
+        feed(frame);
+        read_frame_body(*ctx, kSingleChannel, 0);
+        ASSERT_EQ(ctx->quant[0][subband], &quant);
+        for (int granule = 0; granule < 12; ++granule) {
+          for (int j = 0; j < 3; ++j) {
+            ASSERT_EQ(bits_of(value(granule, subband, 0, j)),
+                      bits_of(stated_dequantize(codes[granule][j], quant, scale)))
+                << "code " << codes[granule][j];
+          }
         }
       }
     }
@@ -165,22 +167,21 @@ TEST_F(FrameBody, GroupedCodeWordsSplitLowestFirstAndKeepThePlainQuotient) {
     BitWriter pattern;
     pattern.zeros(12).put(c.alloc_code, 4).zeros(88 - 16);  // subbands 0-2, then 3
     pattern.put(2, 2).put(kScaleOne, 6);
-    pattern.put(c.word, static_cast<int>(c.width));
+    for (int granule = 0; granule < 12; ++granule) pattern.put(c.word, static_cast<int>(c.width));
     feed(pattern);
-    read_side_info(*ctx, kSingleChannel, 0);
-    decode_granule(*ctx, 0);
+    read_frame_body(*ctx, kSingleChannel, 0);
     expect_marker_next();
-    EXPECT_EQ(ctx->codes[3][0][0], c.expected[0]);
-    EXPECT_EQ(ctx->codes[3][0][1], c.expected[1]);
-    EXPECT_EQ(ctx->codes[3][0][2], c.expected[2]);
     const QuantClass& quant = *ctx->quant[0][3];
-    for (int j = 0; j < 3; ++j) {
-      EXPECT_EQ(ctx->granule_samples[3][0][j], stated_dequantize(c.expected[j], quant, kScaleOne));
+    for (int granule = 0; granule < 12; ++granule) {
+      for (int j = 0; j < 3; ++j) {
+        EXPECT_EQ(code(granule, 3, 0, j), c.expected[j]) << granule;
+        EXPECT_EQ(value(granule, 3, 0, j), stated_dequantize(c.expected[j], quant, kScaleOne)) << granule;
+      }
     }
   }
 }
 
-TEST_F(FrameBody, ScfsiAssignsTheScaleFactorsReadToTheThreeParts) {
+TEST_F(FrameBody, ScfsiAssignsTheScaleFactorsReadToTheThreePartsOfFourGranules) {
   struct Case {
     uint32_t scfsi;
     std::vector<uint32_t> read;
@@ -198,15 +199,18 @@ TEST_F(FrameBody, ScfsiAssignsTheScaleFactorsReadToTheThreeParts) {
     BitWriter pattern;
     pattern.put(1, 4).zeros(88 - 4).put(c.scfsi, 2);
     for (uint32_t value : c.read) pattern.put(value, 6);
+    for (int granule = 0; granule < 12; ++granule) pattern.put(26, 5);  // codes 2, 2, 2
     feed(pattern);
-    read_side_info(*ctx, kSingleChannel, 0);
+    read_frame_body(*ctx, kSingleChannel, 0);
     expect_marker_next();
-    EXPECT_EQ(ctx->scf[0][0][0], c.parts[0]);
-    EXPECT_EQ(ctx->scf[0][0][1], c.parts[1]);
-    EXPECT_EQ(ctx->scf[0][0][2], c.parts[2]);
+    for (int part = 0; part < 3; ++part) EXPECT_EQ(ctx->scf[0][0][part], c.parts[part]);
+    for (int granule = 0; granule < 12; ++granule) {
+      EXPECT_EQ(value(granule, 0, 0, 1), stated_dequantize(2, quant_classes[0], c.parts[granule / 4])) << granule;
+    }
   }
 }
 
+// Every value of the frame is +0.0, also where the frame before had sound.
 TEST_F(FrameBody, AllocationsOfZeroReadOnlyTheAllocationCodes) {
   struct Case {
     FrameMode mode;
@@ -219,18 +223,23 @@ TEST_F(FrameBody, AllocationsOfZeroReadOnlyTheAllocationCodes) {
                         {kDualChannel, 2, 176},  {kJointStereo, 0, 104}};
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "mode " << c.mode << " extension " << c.mode_extension);
+    // Every subband of both channels at its most levels, every code all ones.
+    const std::vector<uint8_t> loud(6000, 0xFF);
+    choose(48000, 192, kStereo);
+    set_bit_limit(ctx->bits, loud.data() + loud.size());
+    restart_bits(ctx->bits, loud.data());
+    read_frame_body(*ctx, kStereo, 0);
+    ASSERT_NE(value(11, 26, 1, 2), 0.0);
+
     choose(48000, c.mode == kSingleChannel ? 64 : 192, c.mode);
     BitWriter pattern;
     pattern.zeros(c.bits);
     feed(pattern);
-    read_side_info(*ctx, c.mode, c.mode_extension);
-    for (int part = 0; part < 3; ++part) {
-      decode_granule(*ctx, part);
-      for (int sb = 0; sb < ctx->sblimit; ++sb) {
-        for (int ch = 0; ch < ctx->channel_count; ++ch) ASSERT_EQ(ctx->granule_samples[sb][ch][1], 0.0);
-      }
-    }
+    read_frame_body(*ctx, c.mode, c.mode_extension);
     expect_marker_next();
+    for (const double* granule : ctx->frame_samples) {
+      for (int i = 0; i < kGranuleValues; ++i) ASSERT_EQ(bits_of(granule[i]), 0u) << i;
+    }
   }
 }
 
@@ -259,7 +268,7 @@ TEST_F(FrameBody, JointStereoBoundIsCappedAtTheCodedSubbands) {
 
 TEST_F(FrameBody, JointStereoReadsEachFieldInTheStatedOrder) {
   // 27 subbands, bound 4. Subband 0: channel 0 has 3 levels, channel 1 none.
-  // Subband 1: channel 0 none, channel 1 7 levels. Subband 5 (shared): 3 levels.
+  // Subband 1: channel 0 none, channel 1 15 levels. Subband 5 (shared): 3 levels.
   choose(48000, 192, kJointStereo);
   BitWriter pattern;
   pattern.put(1, 4).put(0, 4);                // subband 0, channel 0 then 1
@@ -273,12 +282,15 @@ TEST_F(FrameBody, JointStereoReadsEachFieldInTheStatedOrder) {
   pattern.put(kScaleOne, 6);                  // subband 0 channel 0
   pattern.put(7, 6).put(8, 6).put(9, 6);      // subband 1 channel 1
   pattern.put(kScaleTwo, 6).put(kScaleOne, 6);  // subband 5, channels 0 and 1
-  // One granule: subband 0 channel 0, subband 1 channel 1, subband 5 once.
-  pattern.put(26, 5);
-  pattern.put(1, 4).put(2, 4).put(14, 4);
-  pattern.put(24, 5);  // 24 = 0, 2, 2
+  // Each granule: subband 0 channel 0, subband 1 channel 1, subband 5 once.
+  for (int granule = 0; granule < 12; ++granule) {
+    pattern.put(26, 5);
+    pattern.put(1, 4).put(2, 4).put(14, 4);
+    pattern.put(24, 5);  // 24 = 0, 2, 2
+  }
   feed(pattern);
-  read_side_info(*ctx, kJointStereo, 0);
+  read_frame_body(*ctx, kJointStereo, 0);
+  expect_marker_next();
   ASSERT_EQ(ctx->bound, 4);
   EXPECT_EQ(ctx->alloc[0][0], 3u);
   EXPECT_EQ(ctx->alloc[1][0], 0u);
@@ -291,164 +303,146 @@ TEST_F(FrameBody, JointStereoReadsEachFieldInTheStatedOrder) {
   EXPECT_EQ(ctx->scf[1][1][2], 9);
   EXPECT_EQ(ctx->scf[0][5][2], kScaleTwo);
   EXPECT_EQ(ctx->scf[1][5][2], kScaleOne);
-  decode_granule(*ctx, 2);
-  expect_marker_next();
 
-  EXPECT_EQ(ctx->granule_samples[0][0][0], 0.666666666665);
-  EXPECT_EQ(ctx->granule_samples[0][1][0], 0.0);
-  EXPECT_EQ(ctx->granule_samples[1][0][0], 0.0);
+  // Granule 8, of the third part.
+  EXPECT_EQ(value(8, 0, 0, 0), 0.666666666665);
+  EXPECT_EQ(value(8, 0, 1, 0), 0.0);
+  EXPECT_EQ(value(8, 1, 0, 0), 0.0);
   // 15 levels at scale factor 0.25: (-7/8 + 0.125) x C x 0.25, and (6/8 + 0.125) x C x 0.25.
-  EXPECT_EQ(ctx->granule_samples[1][1][0], -0.19999999999875);
-  EXPECT_EQ(ctx->granule_samples[1][1][2], 0.233333333331875);
+  EXPECT_EQ(value(8, 1, 1, 0), -0.19999999999875);
+  EXPECT_EQ(value(8, 1, 1, 2), 0.233333333331875);
   // Above the bound both channels decode the same codes, each with its own
   // scale factor: 2.0 against 1.0 makes channel 1 exactly half of channel 0.
-  for (int j = 0; j < 3; ++j) {
-    EXPECT_NE(ctx->granule_samples[5][0][j], 0.0);
-    EXPECT_EQ(ctx->granule_samples[5][1][j], ctx->granule_samples[5][0][j] / 2);
+  for (int granule = 0; granule < 12; ++granule) {
+    for (int j = 0; j < 3; ++j) {
+      EXPECT_EQ(code(granule, 5, 1, j), code(granule, 5, 0, j));
+      EXPECT_NE(value(granule, 5, 0, j), 0.0);
+      EXPECT_EQ(value(granule, 5, 1, j), value(granule, 5, 0, j) / 2);
+    }
   }
-  EXPECT_EQ(ctx->granule_samples[5][0][0], -1.33333333333);
+  EXPECT_EQ(value(8, 5, 0, 0), -1.33333333333);
 }
 
 // Frames of every table and mode: every class (grouped and not), joint
-// stereo at each bound, one channel and two.
+// stereo at each bound and with nothing coded below it, one channel and two.
 struct FrameCase {
   int32_t sample_rate;
   int32_t kbps;
   FrameMode mode;
   int mode_extension;
+  bool silent_below_bound;
 };
 const FrameCase kFrameCases[] = {
-    {48000, 64, kSingleChannel, 0}, {48000, 192, kStereo, 0},       {44100, 256, kStereo, 0},
-    {48000, 192, kJointStereo, 0},  {44100, 128, kJointStereo, 2},  {48000, 64, kJointStereo, 1},
-    {44100, 384, kJointStereo, 3},  {32000, 32, kSingleChannel, 0}, {48000, 64, kDualChannel, 0},
-    {48000, 56, kDualChannel, 0}};
+    {48000, 64, kSingleChannel, 0, false}, {48000, 192, kStereo, 0, false},      {44100, 256, kStereo, 0, false},
+    {48000, 192, kJointStereo, 0, false},  {44100, 128, kJointStereo, 2, false}, {48000, 64, kJointStereo, 1, false},
+    {44100, 384, kJointStereo, 3, false},  {32000, 32, kSingleChannel, 0, false}, {48000, 64, kDualChannel, 0, false},
+    {48000, 56, kDualChannel, 0, false},   {48000, 192, kJointStereo, 0, true},  {44100, 384, kJointStereo, 2, true}};
 
-// Random bodies in every mode and table, decoded with the input going on
-// well past them and again with the limit right where they end: near the
-// limit every field is read through read_bits instead of the wide window,
-// and the results must be the same. Every value is checked against the
-// stated formula. The tight copy holds no byte past its limit, so a read
-// beyond it is caught by AddressSanitizer.
-TEST_F(FrameBody, ABodyAtTheEndOfTheInputDecodesAsOneWithInputAfterIt) {
-  std::mt19937 random(11);
-  for (const FrameCase& c : kFrameCases) {
-    for (int round = 0; round < 20; ++round) {
-      SCOPED_TRACE(testing::Message() << c.kbps << " kbit/s mode " << c.mode << " round " << round);
-      std::vector<uint8_t> input(6000);
-      for (uint8_t& b : input) b = static_cast<uint8_t>(random());
+testing::Message describe(const FrameCase& c, int round) {
+  return testing::Message() << c.sample_rate << " Hz " << c.kbps << " kbit/s mode " << c.mode << " extension "
+                            << c.mode_extension << (c.silent_below_bound ? ", silent below the bound" : "")
+                            << ", round " << round;
+}
 
-      struct Decoded {
-        std::vector<uint8_t> side;  // alloc and scale factors
-        std::vector<uint8_t> granules;
-        size_t bytes_read;
-        bool ran_out;
-      };
-      auto decode = [&](const uint8_t* bytes, size_t size, bool check_values, Decoded& out) {
-        choose(c.sample_rate, c.kbps, c.mode);
-        set_bit_limit(bytes + size);
-        restart_bits(bytes);
-        read_side_info(*ctx, c.mode, c.mode_extension);
-        out.side.resize(sizeof ctx->alloc + sizeof ctx->scf);
-        memcpy(out.side.data(), ctx->alloc, sizeof ctx->alloc);
-        memcpy(out.side.data() + sizeof ctx->alloc, ctx->scf, sizeof ctx->scf);
+class FrameBodyOfRandomBits : public FrameBody {
+ protected:
+  std::mt19937 random{11};
+
+  // A random body `skip` bits into the bytes, with room after it.
+  std::vector<uint8_t> random_body(const FrameCase& c, int skip) {
+    std::vector<uint8_t> input(6000);
+    for (uint8_t& b : input) b = static_cast<uint8_t>(random());
+    if (c.silent_below_bound) {
+      // The allocations below the bound come first.
+      const AllocChoice choice = choose_alloc_table(c.sample_rate, c.kbps, c.mode);
+      int bits = 0;
+      for (int sb = 0; sb < BoundTable[c.mode_extension] && sb < choice.sblimit; ++sb) {
+        bits += 2 * choice.table->nbal[sb];
+      }
+      for (int bit = skip; bit < skip + bits; ++bit) input[bit / 8] &= static_cast<uint8_t>(~(0x80 >> bit % 8));
+    }
+    return input;
+  }
+  // read_frame_body on the body `skip` bits into `input`.
+  void read_body(const FrameCase& c, const uint8_t* input, size_t size, int skip) {
+    choose(c.sample_rate, c.kbps, c.mode);
+    set_bit_limit(ctx->bits, input + size);
+    restart_bits(ctx->bits, input);
+    if (skip > 0) read_bits(ctx->bits, skip);
+    read_frame_body(*ctx, c.mode, c.mode_extension);
+  }
+  // The side information, the codes of the coded subbands and every value
+  // as the plain decoder reads them, and the reader on the byte after them.
+  void expect_read_as(const PlainBody& plain, const uint8_t* input) {
+    EXPECT_FALSE(bits_ran_out(ctx->bits));
+    EXPECT_EQ(static_cast<size_t>(bit_position(ctx->bits) - input), (plain.end_bit + 7) / 8);
+    for (int sb = 0; sb < ctx->sblimit; ++sb) {
+      for (int ch = 0; ch < ctx->channel_count; ++ch) {
+        SCOPED_TRACE(testing::Message() << "subband " << sb << " channel " << ch);
+        ASSERT_EQ(ctx->alloc[ch][sb], plain.levels[ch][sb]);
+        if (plain.levels[ch][sb] == 0) continue;
+        ASSERT_EQ(ctx->quant[ch][sb]->levels, plain.levels[ch][sb]);
+        for (int part = 0; part < 3; ++part) ASSERT_EQ(ctx->scf[ch][sb][part], plain.scf[ch][sb][part]);
         for (int granule = 0; granule < 12; ++granule) {
-          decode_granule(*ctx, granule / 4);
-          const uint8_t* codes = reinterpret_cast<const uint8_t*>(ctx->codes);
-          const uint8_t* values = reinterpret_cast<const uint8_t*>(ctx->granule_samples);
-          out.granules.insert(out.granules.end(), codes, codes + sizeof ctx->codes);
-          out.granules.insert(out.granules.end(), values, values + sizeof ctx->granule_samples);
-          for (int sb = 0; check_values && sb < ctx->sblimit; ++sb) {
-            for (int ch = 0; ch < ctx->channel_count; ++ch) {
-              for (int j = 0; j < 3; ++j) {
-                const double expected = ctx->alloc[ch][sb] == 0 ? 0.0
-                                                                : stated_dequantize(ctx->codes[sb][ch][j], *ctx->quant[ch][sb],
-                                                                                    ctx->scf[ch][sb][granule / 4]);
-                // Bit for bit: a silent subband holds +0.0, not -0.0.
-                ASSERT_EQ(bits_of(ctx->granule_samples[sb][ch][j]), bits_of(expected)) << sb << " " << ch << " " << j;
-              }
-            }
-          }
+          for (int j = 0; j < 3; ++j) ASSERT_EQ(code(granule, sb, ch, j), plain.codes[granule][at(sb, ch, j)]);
         }
-        out.bytes_read = static_cast<size_t>(bit_position() - bytes);
-        out.ran_out = bits_ran_out();
-      };
-      Decoded roomy;
-      decode(input.data(), input.size(), true, roomy);
+      }
+    }
+    for (int granule = 0; granule < 12; ++granule) {
+      for (int i = 0; i < kGranuleValues; ++i) {
+        // Bit for bit: a silent subband holds +0.0, not -0.0.
+        ASSERT_EQ(bits_of(ctx->frame_samples[granule][i]), bits_of(plain.values[granule][i]))
+            << "granule " << granule << " value " << i;
+      }
+    }
+  }
+};
+
+// With input well past the body every field is read in place through the
+// wide window, also a few bits into a byte as after a CRC word; the reader
+// then goes on with the bits after the last code.
+TEST_F(FrameBodyOfRandomBits, ReadsAsThePlainDecoderReadsIt) {
+  for (const FrameCase& c : kFrameCases) {
+    for (int round = 0; round < 30; ++round) {
+      SCOPED_TRACE(describe(c, round));
+      const int skip = static_cast<int>(random() % 8);
+      const std::vector<uint8_t> input = random_body(c, skip);
+      const PlainBody plain = read_plain_body(input.data(), input.size(), static_cast<size_t>(skip), c.sample_rate,
+                                              c.kbps, c.mode, c.mode_extension);
+      read_body(c, input.data(), input.size(), skip);
+      expect_read_as(plain, input.data());
       ASSERT_FALSE(HasFatalFailure());
-      ASSERT_FALSE(roomy.ran_out);
-      std::vector<uint8_t> tight(input.begin(), input.begin() + static_cast<long>(roomy.bytes_read));
-      Decoded at_end;
-      decode(tight.data(), tight.size(), false, at_end);
-      EXPECT_FALSE(at_end.ran_out);
-      EXPECT_EQ(at_end.bytes_read, roomy.bytes_read);
-      EXPECT_EQ(at_end.side, roomy.side);
-      EXPECT_EQ(at_end.granules, roomy.granules);
-      // Cut shorter still, the missing bits read as zeros and say so.
-      std::vector<uint8_t> cut(input.begin(), input.begin() + static_cast<long>(roomy.bytes_read / 2));
-      Decoded cut_short;
-      decode(cut.data(), cut.size(), false, cut_short);
-      EXPECT_TRUE(cut_short.ran_out);
+      const uint32_t next = read_bits(ctx->bits, 13);
+      uint32_t expected = 0;
+      for (size_t bit = plain.end_bit; bit < plain.end_bit + 13; ++bit) {
+        expected = expected << 1 | (input[bit / 8] >> (7 - bit % 8) & 1);
+      }
+      EXPECT_EQ(next, expected);
     }
   }
 }
 
-// The whole frame's codes, read field by field at their places far from the
-// end of the input and in stream order near it, are the codes decode_granule
-// reads one granule after another, and the reader ends on the same bit.
-TEST_F(FrameBody, AFramesCodesReadAtOnceAreThoseReadGranuleByGranule) {
-  std::mt19937 random(23);
+// With the limit right where the body ends every field goes through
+// read_bits instead of the wide window, with the same results. The copy
+// holds no byte past its limit, so a read beyond it is caught by
+// AddressSanitizer. Cut shorter still, the missing bits read as zeros and
+// say so.
+TEST_F(FrameBodyOfRandomBits, ReadsTheSameAtTheEndOfTheInput) {
   for (const FrameCase& c : kFrameCases) {
-    for (int round = 0; round < 30; ++round) {
-      SCOPED_TRACE(testing::Message() << c.kbps << " kbit/s mode " << c.mode << " round " << round);
-      std::vector<uint8_t> input(6000);
-      for (uint8_t& b : input) b = static_cast<uint8_t>(random());
-      // At the start of the frame or a few bits into a byte, as after a CRC.
-      const int skip = static_cast<int>(random() % 8);
+    for (int round = 0; round < 20; ++round) {
+      SCOPED_TRACE(describe(c, round));
+      const std::vector<uint8_t> input = random_body(c, 0);
+      const PlainBody plain =
+          read_plain_body(input.data(), input.size(), 0, c.sample_rate, c.kbps, c.mode, c.mode_extension);
+      const size_t end = (plain.end_bit + 7) / 8;
+      const std::vector<uint8_t> tight(input.begin(), input.begin() + static_cast<long>(end));
+      read_body(c, tight.data(), tight.size(), 0);
+      expect_read_as(plain, tight.data());
+      ASSERT_FALSE(HasFatalFailure());
 
-      choose(c.sample_rate, c.kbps, c.mode);
-      set_bit_limit(input.data() + input.size());
-      restart_bits(input.data());
-      if (skip > 0) read_bits(skip);
-      read_side_info(*ctx, c.mode, c.mode_extension);
-      std::vector<uint32_t> expected;
-      for (int granule = 0; granule < 12; ++granule) {
-        decode_granule(*ctx, granule / 4);
-        for (int sb = 0; sb < ctx->sblimit; ++sb) {
-          for (int ch = 0; ch < ctx->channel_count; ++ch) {
-            for (int j = 0; j < 3; ++j) expected.push_back(ctx->alloc[ch][sb] == 0 ? 0 : ctx->codes[sb][ch][j]);
-          }
-        }
-      }
-      const size_t end = static_cast<size_t>(bit_position() - input.data());
-      const uint32_t next = read_bits(13);
-
-      // Roomy, then cut right after the frame's bytes, where the fields go
-      // through the checked reads.
-      for (size_t size : {input.size(), end}) {
-        SCOPED_TRACE(testing::Message() << "input of " << size << " bytes");
-        std::vector<uint8_t> bytes(input.begin(), input.begin() + static_cast<long>(size));
-        choose(c.sample_rate, c.kbps, c.mode);
-        set_bit_limit(bytes.data() + bytes.size());
-        restart_bits(bytes.data());
-        if (skip > 0) read_bits(skip);
-        read_frame_fields(*ctx, c.mode, c.mode_extension);
-        std::vector<uint32_t> got;
-        for (int granule = 0; granule < 12; ++granule) {
-          for (int sb = 0; sb < ctx->sblimit; ++sb) {
-            for (int ch = 0; ch < ctx->channel_count; ++ch) {
-              for (int j = 0; j < 3; ++j) {
-                got.push_back(ctx->alloc[ch][sb] == 0 ? 0 : ctx->frame_codes[granule][sb * 6 + ch * 3 + j]);
-              }
-            }
-          }
-        }
-        ASSERT_EQ(got, expected);
-        EXPECT_FALSE(bits_ran_out());
-        EXPECT_EQ(static_cast<size_t>(bit_position() - bytes.data()), end);
-        if (size == input.size()) {
-          EXPECT_EQ(read_bits(13), next);
-        }
-      }
+      const std::vector<uint8_t> cut(input.begin(), input.begin() + static_cast<long>(end / 2));
+      read_body(c, cut.data(), cut.size(), 0);
+      EXPECT_TRUE(bits_ran_out(ctx->bits));
     }
   }
 }

@@ -17,10 +17,7 @@ class Synthesis : public ::testing::Test {
   double samples[kSubbands] = {};
   int16_t pcm[32] = {};
 
-  void SetUp() override {
-    build_cos_matrix(*ctx);
-    reset_synthesis(*ctx);
-  }
+  void SetUp() override { start_synthesis(*ctx, synthesis_path_in_use()); }
   void slot() {
     advance_v_offset(*ctx);
     synthesize_channel(*ctx, ctx->mono_ring, samples, 27, pcm);
