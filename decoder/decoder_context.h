@@ -38,6 +38,8 @@ enum class FrameResult {
 };
 
 struct SynthesisKernel;
+struct ChunkRunner;
+struct FrameSink;
 
 // The values of a granule, in the order the synthesis reads them: [sb][ch][j].
 constexpr int kGranuleValues = kSubbands * kMaxChannels * kSlotsPerGranule;
@@ -76,6 +78,9 @@ struct DecoderContext {
   const char* input_name;         // for messages: the source's name
   bool discard_output;            // check only: nothing goes to the output
   std::atomic<int32_t>* stream_kbps;
+  const ChunkRunner* runner;  // null: one pass
+  const FrameSink* listing;   // while the frames are listed, not decoded
+  int64_t last_listed[2];     // the last listed frame of each body, mono and two-channel; -1: none
   StreamOutcome outcome;
   BitReader bits;
   uint8_t input_buffer[kInputBufferSize];

@@ -410,3 +410,11 @@ void read_frame_body(DecoderContext& ctx, int mode, int mode_extension) {
     dequantize_part(ctx, plan, part);
   }
 }
+
+void use_alloc_table(DecoderContext& ctx, int32_t bitrate_kbps, int mode) {
+  const AllocChoice choice = choose_alloc_table(ctx.sample_rate, bitrate_kbps, mode);
+  ctx.sblimit = choice.sblimit;
+  ctx.nbal = choice.table->nbal;
+  ctx.levels = choice.table->levels;
+  ctx.level_classes = choice.table->classes;
+}

@@ -5,27 +5,16 @@
 #include "decoder/bit_reader.h"
 #include "decoder/damage.h"
 #include "decoder/frame_body.h"
+#include "decoder/frame_header.h"
+#include "decoder/frame_list.h"
 #include "decoder/synthesis.h"
 #include "decoder/wav_writer.h"
 #include "platform/progress_scale.h"
 
 namespace {
 
-// Layer II bit rates in kbit/s and sampling frequencies in Hz, by the header's
-// ID bit: 0 for the half rates of ISO/IEC 13818-3, 1 for ISO/IEC 11172-3.
-// Bitrate index 0 is free format; index 15 and rate index 3 have no value.
-const int32_t BitrateTable[2][16] = {
-    {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0},
-    {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 0},
-};
-const int32_t SampleRateTable[2][4] = {{22050, 24000, 16000, 0}, {44100, 48000, 32000, 0}};
 const char* const mode_names[4] = {"stereo", "jstereo", "dualch", "mono"};
 
-constexpr int kModeSingleChannel = 3;
-constexpr int kFreeFormat = 0;
-constexpr int kForbiddenBitrate = 15;
-constexpr int kReservedRate = 3;
-constexpr int kHeaderBytes = 4;
 // A header can be matched once its ID bit and rate index are in: 3 bytes.
 constexpr int kMatchBytes = 3;
 constexpr int kTagHeaderBytes = 10;
@@ -37,19 +26,6 @@ constexpr int kStuffingReach = 64;
 static_assert(kFreeFormatReach + 1 + kHeaderBytes <= kLongestFrameRead,
               "the look-ahead before a frame also holds the longest frame and the next header");
 static_assert(kLongestFrameRead <= kInputBufferSize, "a topped-up buffer holds the look-ahead");
-
-struct FrameHeader {
-  int version;  // the ID bit: 1 for ISO/IEC 11172-3, 0 for the half rates
-  int bitrate_index;
-  int rate_index;
-  int padding;
-  int mode;
-  int mode_extension;
-  bool crc;
-  int32_t sample_rate;
-  int32_t bitrate;  // kbit/s; in free format derived from the stream's frame length
-  int length;       // bytes from the sync pair to the next frame; 0: none, never a frame
-};
 
 void report_progress(DecoderContext& ctx) {
   ctx.progress_threshold = progress_report(ctx.bar, static_cast<uint32_t>(ctx.bytes_read >> ctx.progress_shift),
@@ -127,33 +103,6 @@ void skip_input(DecoderContext& ctx, int64_t count) {
 bool sync_pair_at(const uint8_t* p) {
   // FF, then FC/FD (ID 1, Layer II) or F4/F5 (ID 0, Layer II), either protection bit.
   return p[0] == 0xFF && (p[1] & 0xF6) == 0xF4;
-}
-
-int32_t free_format_bitrate(int32_t length, int32_t sample_rate) {
-  return static_cast<int32_t>((static_cast<int64_t>(length) * sample_rate + 72000) / 144000);
-}
-
-// The header whose sync pair is at p; its 4 bytes are buffered.
-FrameHeader read_header(const DecoderContext& ctx, const uint8_t* p) {
-  FrameHeader h;
-  h.version = (p[1] >> 3) & 1;
-  h.crc = (p[1] & 1) == 0;
-  h.bitrate_index = p[2] >> 4;
-  h.rate_index = (p[2] >> 2) & 3;
-  h.padding = (p[2] >> 1) & 1;
-  h.mode = p[3] >> 6;
-  h.mode_extension = (p[3] >> 4) & 3;
-  h.sample_rate = SampleRateTable[h.version][h.rate_index];
-  h.bitrate = BitrateTable[h.version][h.bitrate_index];
-  h.length = 0;
-  if (h.rate_index == kReservedRate || h.bitrate_index == kForbiddenBitrate) return h;
-  if (h.bitrate_index != kFreeFormat) {
-    h.length = 144000 * h.bitrate / h.sample_rate + h.padding;
-  } else if (ctx.free_format_length != 0) {
-    h.length = ctx.free_format_length + h.padding;
-    h.bitrate = free_format_bitrate(ctx.free_format_length, h.sample_rate);
-  }
-  return h;
 }
 
 // The first three header bytes at p: the same version and sampling frequency.
@@ -282,7 +231,7 @@ bool measure_free_format(DecoderContext& ctx, FrameHeader& header) {
     const uint8_t* p = q + distance;
     if (matches(header, p) && (p[2] >> 4) == kFreeFormat) {
       ctx.free_format_length = distance - header.padding;
-      header = read_header(ctx, q);
+      header = read_header(ctx.free_format_length, q);
       return true;
     }
   }
@@ -295,7 +244,7 @@ bool measure_free_format(DecoderContext& ctx, FrameHeader& header) {
 // a run of 0xFF bytes there, or a stream stuffed before every frame would
 // have none confirmed.
 bool confirm_candidate(DecoderContext& ctx, FrameHeader& header) {
-  header = read_header(ctx, ctx.input_buffer + ctx.cursor);
+  header = read_header(ctx.free_format_length, ctx.input_buffer + ctx.cursor);
   if (header.length == 0) {
     const bool unmeasured = header.bitrate_index == kFreeFormat && header.rate_index != kReservedRate &&
                             ctx.free_format_length == 0;
@@ -350,8 +299,12 @@ FollowingFrame frame_at_cursor(DecoderContext& ctx, const FrameHeader& last, Fra
   PassedRun none;
   if (skip_tag_at_cursor(ctx, none)) return FollowingFrame::Search;
   const uint8_t* p = ctx.input_buffer + ctx.cursor;
-  if (bytes_ahead(ctx) < kHeaderBytes || !matches(last, p)) return FollowingFrame::Search;
-  header = read_header(ctx, p);
+  // The input ends inside the next header: a frame cut short, not a gap.
+  if (bytes_ahead(ctx) < kHeaderBytes) {
+    return ctx.input_ended && bytes_ahead(ctx) > 0 && p[0] == 0xFF ? FollowingFrame::CutShort : FollowingFrame::Search;
+  }
+  if (!matches(last, p)) return FollowingFrame::Search;
+  header = read_header(ctx.free_format_length, p);
   if (header.length == 0) return FollowingFrame::Search;
   return bytes_ahead(ctx) < header.length ? FollowingFrame::CutShort : FollowingFrame::Found;
 }
@@ -378,6 +331,7 @@ void start_pass(DecoderContext& ctx, bool two_channels) {
   ctx.outcome.bitrate_count = 0;
   ctx.outcome.modes_met = 0;
   for (int64_t& count : ctx.other_layer_frames) count = 0;
+  ctx.last_listed[0] = ctx.last_listed[1] = -1;
   reset_synthesis(ctx.synthesis);
 }
 
@@ -396,13 +350,6 @@ int decode_again_with_two_channels(DecoderContext& ctx) {
   return 0;
 }
 
-void use_alloc_table(DecoderContext& ctx, int32_t bitrate_kbps, int mode) {
-  const AllocChoice choice = choose_alloc_table(ctx.sample_rate, bitrate_kbps, mode);
-  ctx.sblimit = choice.sblimit;
-  ctx.nbal = choice.table->nbal;
-  ctx.levels = choice.table->levels;
-  ctx.level_classes = choice.table->classes;
-}
 
 // The bit rates and modes the frames have.
 void note_frame_kind(StreamOutcome& outcome, const FrameHeader& header) {
@@ -413,6 +360,21 @@ void note_frame_kind(StreamOutcome& outcome, const FrameHeader& header) {
   if (outcome.bitrate_count < 16) outcome.bitrates_met[outcome.bitrate_count++] = header.bitrate;
 }
 
+// The fields a frame sets before its PCM is written, and the stream line at
+// the first: the same for a frame decoded here and one decoded in a chunk.
+void take_frame_fields(DecoderContext& ctx, const FrameHeader& header) {
+  ctx.sample_rate = header.sample_rate;
+  if (!ctx.stream_line_logged) {
+    log_line(ctx.log, "%d %dk %s\r\n", ctx.sample_rate, header.bitrate, mode_names[header.mode]);
+    ctx.stream_line_logged = true;
+    ctx.outcome.first_bitrate = header.bitrate;
+    ctx.outcome.first_mode = header.mode;
+    if (ctx.stream_kbps != nullptr) ctx.stream_kbps->store(header.bitrate, std::memory_order_relaxed);
+    // A measured free-format rate may be rounded up: no estimate, which must only err high.
+    choose_wav_layout(ctx, header.bitrate_index == kFreeFormat ? 0 : header.bitrate);
+  }
+}
+
 enum class FrameStep {
   Written,               // the frame's PCM is in the file
   NotWritten,            // the body wanted bits past the end of the input
@@ -420,6 +382,7 @@ enum class FrameStep {
   TwoChannelsFromHere,   // a two-channel frame after mono ones: decode again
   WriteFailed,
   WavFull,
+  ListFull,              // the listing has no room for the frame
 };
 
 // Decodes the frame whose sync pair is at the cursor; the cursor stays there.
@@ -437,16 +400,7 @@ FrameStep decode_frame(DecoderContext& ctx, const FrameHeader& header) {
   // past the frame's length finds the input's own bytes there.
   look_ahead(ctx, kLongestFrameRead);
 
-  ctx.sample_rate = header.sample_rate;
-  if (!ctx.stream_line_logged) {
-    log_line(ctx.log, "%d %dk %s\r\n", ctx.sample_rate, header.bitrate, mode_names[header.mode]);
-    ctx.stream_line_logged = true;
-    ctx.outcome.first_bitrate = header.bitrate;
-    ctx.outcome.first_mode = header.mode;
-    if (ctx.stream_kbps != nullptr) ctx.stream_kbps->store(header.bitrate, std::memory_order_relaxed);
-    // A measured free-format rate may be rounded up: no estimate, which must only err high.
-    choose_wav_layout(ctx, header.bitrate_index == kFreeFormat ? 0 : header.bitrate);
-  }
+  take_frame_fields(ctx, header);
   use_alloc_table(ctx, header.bitrate, header.mode);
   if (header.mode == kModeSingleChannel) {
     ctx.channel_count = 1;
@@ -459,7 +413,7 @@ FrameStep decode_frame(DecoderContext& ctx, const FrameHeader& header) {
   set_bit_limit(ctx.bits, ctx.input_buffer + ctx.data_end);
   restart_bits(ctx.bits, frame + kHeaderBytes + (header.crc ? 2 : 0));  // the CRC word is not verified
   read_frame_body(ctx, header.mode, header.mode_extension);
-  synthesize_frame(ctx);
+  synthesize_frame(ctx, frame_pcm(ctx));
   // Zero bits past the end of the input are no frame: don't write what they made.
   if (bits_ran_out(ctx.bits)) return FrameStep::NotWritten;
   // Checked, not acted on: the frame is decoded all the same.
@@ -477,21 +431,40 @@ FrameStep decode_frame(DecoderContext& ctx, const FrameHeader& header) {
   return FrameStep::WavFull;
 }
 
-int finish_at_end_of_input(DecoderContext& ctx) {
-  final_progress_report(ctx);
-  return ctx.frame_count == 0 ? finish_without_frames(ctx) : finish_stream(ctx);
+// A frame the listing pass found: handed to the sink, not decoded. Written
+// stands for taken.
+FrameStep list_frame(DecoderContext& ctx, const FrameHeader& header) {
+  if (ctx.sample_rate != 0 && header.sample_rate != ctx.sample_rate) return FrameStep::RateChanged;
+  ctx.sample_rate = header.sample_rate;
+  const int body = header.mode == kModeSingleChannel ? 0 : 1;
+  if (body == 1) ctx.two_channel_seen = true;
+  FrameEntry entry;
+  entry.offset = input_position(ctx);
+  entry.length = static_cast<uint16_t>(header.length);
+  memcpy(entry.header, ctx.input_buffer + ctx.cursor, kHeaderBytes);
+  const int64_t other = ctx.last_listed[1 - body];
+  entry.other_back = other >= 0 ? static_cast<uint32_t>(ctx.frame_count - other) : 0;
+  ctx.last_listed[body] = ctx.frame_count;
+  if (!ctx.listing->append(ctx.listing->self, entry)) return FrameStep::ListFull;
+  // Counted as written: gaps take their times from it.
+  ctx.frame_count += 1;
+  return FrameStep::Written;
 }
 
-// Finds and decodes every frame of the input: by search, and from each frame
-// on at the place its length gives.
-int convert_frames(DecoderContext& ctx) {
-  FrameHeader header;
+// How a pass over the input ends.
+enum class PassEnd { EndOfInput, CutShort, RateChanged, Interrupted, WriteFailed, WavFull, ListFull, Closed };
+
+// Finds every frame of the input, by search and from each frame on at the
+// place its length gives, and decodes it (or lists it, when listing).
+// `header` is then the last frame's, or at a change of rate the next one's.
+PassEnd run_pass(DecoderContext& ctx, FrameHeader& header) {
+  const bool listing = ctx.listing != nullptr;
   while (search_frame(ctx, header)) {
     FrameStep step;
     for (;;) {
-      step = decode_frame(ctx, header);
+      step = listing ? list_frame(ctx, header) : decode_frame(ctx, header);
       if (step != FrameStep::Written && step != FrameStep::NotWritten) break;
-      if (ctx.stop != nullptr && ctx.stop->load(std::memory_order_relaxed)) return finish_interrupted(ctx);
+      if (!listing && ctx.stop != nullptr && ctx.stop->load(std::memory_order_relaxed)) return PassEnd::Interrupted;
       // Ancillary data, padding and whatever the body left unread lie before
       // the next frame; they are passed over whole.
       const FrameHeader last = header;
@@ -506,8 +479,7 @@ int convert_frames(DecoderContext& ctx) {
       if (next == FollowingFrame::CutShort) {
         // Not decoded: its header changes none of the stream's fields.
         ctx.outcome.bytes.cut_frame += bytes_ahead(ctx);
-        final_progress_report(ctx);
-        return finish_stream(ctx);
+        return PassEnd::CutShort;
       }
     }
     switch (step) {
@@ -518,18 +490,133 @@ int convert_frames(DecoderContext& ctx) {
         // The rest is not read: it counts by the input's size, where known.
         ctx.outcome.bytes.not_converted =
             ctx.file_size > 0 ? ctx.file_size - input_position(ctx) : bytes_ahead(ctx);
-        final_progress_report(ctx);
-        return finish_at_rate_change(ctx, header.sample_rate);
+        return PassEnd::RateChanged;
       case FrameStep::TwoChannelsFromHere:
-        if (decode_again_with_two_channels(ctx) != 0) return -1;
+        if (decode_again_with_two_channels(ctx) != 0) return PassEnd::Closed;
         break;
       case FrameStep::WriteFailed:
-        return abandon_after_write_failure(ctx);
+        return PassEnd::WriteFailed;
       case FrameStep::WavFull:
-        return abandon_at_wav_limit(ctx);
+        return PassEnd::WavFull;
+      case FrameStep::ListFull:
+        return PassEnd::ListFull;
     }
   }
-  return finish_at_end_of_input(ctx);
+  return PassEnd::EndOfInput;
+}
+
+// Closes the WAV file the way the pass ended.
+int finish_pass(DecoderContext& ctx, PassEnd end, int32_t next_rate) {
+  switch (end) {
+    case PassEnd::EndOfInput:
+      final_progress_report(ctx);
+      return ctx.frame_count == 0 ? finish_without_frames(ctx) : finish_stream(ctx);
+    case PassEnd::CutShort:
+      final_progress_report(ctx);
+      return finish_stream(ctx);
+    case PassEnd::RateChanged:
+      final_progress_report(ctx);
+      return finish_at_rate_change(ctx, next_rate);
+    case PassEnd::Interrupted:
+      return finish_interrupted(ctx);
+    case PassEnd::WriteFailed:
+      return abandon_after_write_failure(ctx);
+    case PassEnd::WavFull:
+      return abandon_at_wav_limit(ctx);
+    case PassEnd::ListFull:
+    case PassEnd::Closed:
+      break;
+  }
+  return -1;
+}
+
+// Writes the listed frames as the chunk runner decodes them, in order, with
+// every check and ending of the one pass.
+PassEnd write_listed_frames(DecoderContext& ctx, const FrameList& list, const ChunkRunner& runner) {
+  const int64_t per_chunk = runner.chunk_frames;
+  int64_t index = 0;
+  for (int64_t chunk = 0; index < list.count; ++chunk) {
+    const ChunkOutput& out = *runner.await(runner.self, chunk);
+    if (out.read_error != 0) {
+      ctx.read_failed = true;
+      ctx.read_error = out.read_error;
+      return PassEnd::CutShort;
+    }
+    for (int64_t i = 0; i < per_chunk && index < list.count; ++i, ++index) {
+      const FrameEntry& entry = list.entries[index];
+      const FrameHeader header = read_header(list.free_format_length, entry.header);
+      take_frame_fields(ctx, header);
+      if ((out.flags[i] & kRanOut) != 0) {
+        const int64_t left = ctx.file_size - entry.offset;
+        ctx.outcome.bytes.frames -= entry.length;
+        ctx.outcome.bytes.cut_frame += entry.length < left ? entry.length : left;
+      } else {
+        if ((out.flags[i] & kCrcError) != 0) note_crc_error(ctx);
+        note_frame_kind(ctx.outcome, header);
+        ctx.pcm_count = out.values[i];
+        memcpy(frame_pcm(ctx), out.pcm + i * kFramePcmValues, out.values[i] * sizeof(int16_t));
+        switch (write_frame_pcm(ctx)) {
+          case FrameResult::Written:
+            ctx.frame_count += 1;
+            break;
+          case FrameResult::WriteFailed:
+            return PassEnd::WriteFailed;
+          case FrameResult::WavFull:
+            return PassEnd::WavFull;
+        }
+      }
+      ctx.bytes_read = entry.offset + entry.length;
+      if (ctx.bar != nullptr && (ctx.bytes_read >> ctx.progress_shift) > ctx.progress_threshold) report_progress(ctx);
+      if (ctx.stop != nullptr && ctx.stop->load(std::memory_order_relaxed)) return PassEnd::Interrupted;
+    }
+    runner.release(runner.self, chunk);
+  }
+  ctx.bytes_read = ctx.file_size;
+  switch (list.end) {
+    case ListEnd::EndOfInput:
+      break;
+    case ListEnd::CutShort:
+      return PassEnd::CutShort;
+    case ListEnd::RateChanged:
+      return PassEnd::RateChanged;
+  }
+  return PassEnd::EndOfInput;
+}
+
+// Lists the frames of the whole input, then has them decoded in chunks and
+// writes them. Returns false, with nothing written, when the one pass must
+// do it instead: the listing met a failing read or ran out of room.
+bool convert_in_chunks(DecoderContext& ctx, const ChunkRunner& runner, SynthesisPath path, int* result) {
+  const ProgressBar bar = ctx.bar;
+  ctx.bar = nullptr;  // the bar follows the frames written, not the listing
+  ctx.listing = &runner.sink;
+  FrameHeader header;
+  const PassEnd listed = run_pass(ctx, header);
+  ctx.listing = nullptr;
+  ctx.bar = bar;
+  if (ctx.read_failed || (listed != PassEnd::EndOfInput && listed != PassEnd::CutShort && listed != PassEnd::RateChanged)) {
+    return false;
+  }
+  FrameList list;
+  list.entries = runner.sink.stored(runner.sink.self);
+  list.count = ctx.frame_count;
+  list.free_format_length = ctx.free_format_length;
+  list.two_channels = ctx.two_channel_seen;
+  list.end = listed == PassEnd::CutShort ? ListEnd::CutShort
+             : listed == PassEnd::RateChanged ? ListEnd::RateChanged
+                                              : ListEnd::EndOfInput;
+  list.next_rate = header.sample_rate;
+
+  // Written from the start as the one pass writes its last pass; the
+  // listing's byte accounts stand.
+  ctx.frame_count = 0;
+  ctx.sample_rate = 0;
+  ctx.bytes_read = 0;
+  runner.begin(runner.self, &list, runner.chunk_frames, ctx.input, ctx.file_size, path);
+  const PassEnd written = write_listed_frames(ctx, list, runner);
+  runner.end(runner.self);
+  *result = finish_pass(ctx, written, list.next_rate);
+  return true;
 }
 
 // The file formats given by mistake most often, known by their first bytes:
@@ -580,7 +667,29 @@ int start_stream(DecoderContext& ctx, SynthesisPath path) {
   ctx.data_end = static_cast<int>(got);
   start_synthesis(ctx.synthesis, path);
   ctx.start_tick = tick_count();
-  return convert_frames(ctx);
+
+  // A long file that can be read again at any place, into an output that
+  // takes its header last (or none), is decoded on every core.
+  const ChunkRunner* runner = ctx.runner;
+  uint8_t probe = 0;
+  uint32_t probed = 0;
+  if (runner != nullptr && ctx.file_size > 0 && ctx.file_size >= runner->min_input_bytes &&
+      (ctx.wav_layout != WavLayout::Stream || ctx.discard_output) &&
+      file_read_at(ctx.input, 0, &probe, 1, &probed) && probed == 1) {
+    int result = -1;
+    if (convert_in_chunks(ctx, *runner, path, &result)) return result;
+    // Back to the start for the one pass; nothing was written.
+    if (!file_seek(ctx.input, 0)) {
+      log_line(ctx.log, "ERROR %d reading input\r\n", last_error());
+      return -1;
+    }
+    start_pass(ctx, false);
+    ctx.bytes_read = 0;
+    ctx.data_end = static_cast<int>(fill_behind(ctx, 0));
+  }
+  FrameHeader header;
+  const PassEnd end = run_pass(ctx, header);
+  return finish_pass(ctx, end, header.sample_rate);
 }
 
 StreamOutcome close_outcome(const DecoderContext& ctx) {
@@ -608,6 +717,7 @@ int decode_stream(const DecodeRequest& request, StreamOutcome* outcome) {
   ctx.input_name = request.input_name != nullptr ? request.input_name : "the input";
   ctx.discard_output = request.discard_output;
   ctx.stream_kbps = request.stream_kbps;
+  ctx.runner = request.runner;
   ctx.batch = request.batch;
   const int result = start_stream(ctx, request.path);
   if (outcome != nullptr) *outcome = close_outcome(ctx);

@@ -28,6 +28,8 @@ struct DecodeRequest {
   // estimate of the audio done. Null: not wanted.
   std::atomic<int32_t>* stream_kbps = nullptr;
   SynthesisPath path = synthesis_path_in_use();
+  // Threads that may decode a long seekable input in chunks; null: one pass.
+  const struct ChunkRunner* runner = nullptr;
 };
 
 // Converts the MP2 stream in the request's input into a complete WAV file in

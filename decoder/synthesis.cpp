@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "decoder/synthesis_kernels.h"
-#include "decoder/wav_writer.h"
 
 namespace {
 
@@ -134,7 +133,7 @@ int16_t to_pcm16(double sample) { return pcm16_from_scaled(sample * 32768 + 0.5)
 
 namespace {
 
-void synthesize_granule(DecoderContext& ctx, const double* samples) {
+void synthesize_granule(DecoderContext& ctx, const double* samples, int16_t* pcm) {
   // The kernels read each channel's samples in place, a slot's subbands a
   // fixed stride apart, and take the granule's three slots in one call.
   constexpr int kStride = kMaxChannels * kSlotsPerGranule;
@@ -144,13 +143,13 @@ void synthesize_granule(DecoderContext& ctx, const double* samples) {
   if (ctx.channel_count == 1) {
     const int subbands = subbands_up_to_last_allocated(ctx, 0);
     kernel.mono(state, state.mono_ring, samples, kStride, subbands, ctx.two_channel_seen, kSlotsPerGranule,
-                frame_pcm(ctx) + ctx.pcm_count);
+                pcm + ctx.pcm_count);
     ctx.pcm_count += kSlotsPerGranule * (ctx.two_channel_seen ? 64 : 32);
   } else {
     // Both channels in one pass: past the higher of the two counts, both are zero.
     const int subbands = std::max(subbands_up_to_last_allocated(ctx, 0), subbands_up_to_last_allocated(ctx, 1));
     kernel.stereo(state, state.channel_rings[0], state.channel_rings[1], samples, samples + kSlotsPerGranule,
-                  kStride, subbands, kSlotsPerGranule, frame_pcm(ctx) + ctx.pcm_count);
+                  kStride, subbands, kSlotsPerGranule, pcm + ctx.pcm_count);
     ctx.pcm_count += kSlotsPerGranule * 64;
   }
   for (int slot = 1; slot < kSlotsPerGranule; ++slot) advance_v_offset(state);
@@ -158,8 +157,8 @@ void synthesize_granule(DecoderContext& ctx, const double* samples) {
 
 }  // namespace
 
-void synthesize_frame(DecoderContext& ctx) {
+void synthesize_frame(DecoderContext& ctx, int16_t* pcm) {
   ctx.pcm_count = 0;
   switch_body(ctx.synthesis, ctx.channel_count);
-  for (const double* samples : ctx.frame_samples) synthesize_granule(ctx, samples);
+  for (const double* samples : ctx.frame_samples) synthesize_granule(ctx, samples, pcm);
 }

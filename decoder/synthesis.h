@@ -30,8 +30,8 @@ void switch_body(SynthesisState& state, int channels);
 // Matrixes one slot's subband samples (those below sblimit) into the ring at
 // v_offset, windows the ring and yields 32 PCM values, oldest first.
 void synthesize_channel(SynthesisState& state, double* ring, const double* samples, int sblimit, int16_t* pcm);
-// The frame's twelve granules, in frame_samples, into its PCM at frame_pcm.
-void synthesize_frame(DecoderContext& ctx);
+// The frame's twelve granules, in frame_samples, into its PCM at `pcm`.
+void synthesize_frame(DecoderContext& ctx, int16_t* pcm);
 
 int16_t to_pcm16(double sample);
 // floor(scaled), clipped to 16 bits: to_pcm16 of s is this of s * 32768 + 0.5.

@@ -84,6 +84,20 @@ bool file_read(FileHandle file, void* buffer, uint32_t wanted, uint32_t* got) {
   }
 }
 
+bool file_read_at(FileHandle file, int64_t offset, void* buffer, uint32_t wanted, uint32_t* got) {
+  for (;;) {
+    const ssize_t n = pread(as_fd(file), buffer, wanted, static_cast<off_t>(offset));
+    if (n >= 0) {
+      *got = static_cast<uint32_t>(n);
+      return true;
+    }
+    if (errno != EINTR) {
+      *got = 0;
+      return false;
+    }
+  }
+}
+
 bool file_write(FileHandle file, const void* buffer, uint32_t count, uint32_t* written) {
   // write() may stop short (a full disk answers with a short count first);
   // like WriteFile on a disk file, this writes everything or fails.

@@ -78,6 +78,18 @@ bool file_read(FileHandle file, void* buffer, uint32_t wanted, uint32_t* got) {
   return ok != FALSE;
 }
 
+bool file_read_at(FileHandle file, int64_t offset, void* buffer, uint32_t wanted, uint32_t* got) {
+  OVERLAPPED at = {};
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  DWORD n = 0;
+  const BOOL ok = ReadFile(as_handle(file), buffer, wanted, &n, &at);
+  *got = ok ? n : 0;
+  // Past the end is no failure: nothing more to read.
+  if (!ok && GetLastError() == ERROR_HANDLE_EOF) return true;
+  return ok != FALSE;
+}
+
 bool file_write(FileHandle file, const void* buffer, uint32_t count, uint32_t* written) {
   DWORD n = 0;
   BOOL ok = WriteFile(as_handle(file), buffer, count, &n, nullptr);

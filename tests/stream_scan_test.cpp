@@ -183,7 +183,8 @@ TEST(Tags, AFooterIsPassedOverToo) {
 
 TEST(Tags, OnlyAWellFormedHeaderIsATag) {
   // Version 5, a revision of 0xFF, a size byte of 0x80 or more: no tag, so
-  // the frames inside are found, and the real frames after them change the rate.
+  // its header is a gap, the frames inside are found, and the real frames
+  // after them change the rate.
   const Bytes fake = repeat(mono_frame_32k(), 3);
   Bytes version5 = id3_tag(5, fake);
   Bytes revision = id3_tag(3, fake);
@@ -193,9 +194,10 @@ TEST(Tags, OnlyAWellFormedHeaderIsATag) {
   for (const Bytes& not_a_tag : {version5, revision, size}) {
     Conversion c = convert_bytes(not_a_tag + repeat(mono_frame_48k(), 2));
     EXPECT_EQ(c.result, -1);
-    ASSERT_EQ(c.lines.size(), 4u);
+    ASSERT_EQ(c.lines.size(), 5u);
     EXPECT_EQ(c.lines[0], "32000 48k mono\r\n");
-    EXPECT_EQ(c.lines[3], "ERR: sample rate changes from 32000 to 48000 Hz at frame 4; the rest is not converted\r\n");
+    EXPECT_EQ(c.lines[1], "gap: 10 bytes skipped at 0:00:00.000 (byte 0)\r\n");
+    EXPECT_EQ(c.lines[4], "ERR: sample rate changes from 32000 to 48000 Hz at frame 4; the rest is not converted\r\n");
   }
 }
 

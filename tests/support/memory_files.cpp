@@ -75,6 +75,20 @@ bool file_read(FileHandle file, void* buffer, uint32_t wanted, uint32_t* got) {
   return true;
 }
 
+bool file_read_at(FileHandle file, int64_t offset, void* buffer, uint32_t wanted, uint32_t* got) {
+  MemoryInput* in = as_input(file);
+  if (in == nullptr || offset < 0) {
+    memory_errno = EBADF;
+    *got = 0;
+    return false;
+  }
+  // A read of its own: the input's position and turn-taking are the stream's.
+  MemoryInput copy = *in;
+  copy.position = static_cast<uint64_t>(offset);
+  copy.after_read = nullptr;
+  return file_read(memory_handle(&copy), buffer, wanted, got);
+}
+
 bool file_write(FileHandle file, const void* buffer, uint32_t count, uint32_t* written) {
   MemoryOutput* out = as_output(file);
   *written = 0;

@@ -1,0 +1,85 @@
+// The chunks of long files, offered to every thread of the run: a thread
+// with no file of its own helps decode another file's chunks, and a file's
+// own thread decodes the chunk it waits for when nobody has taken it yet.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "decoder/frame_list.h"
+
+class ChunkPool;
+
+// One conversion's listing and chunks; its runner() is what the decoder
+// takes. Use one per conversion, from one thread (the conversion's).
+class ChunkedStream {
+ public:
+  ChunkedStream(ChunkPool& pool, int chunk_frames, int64_t min_input_bytes);
+  ~ChunkedStream();
+  ChunkedStream(const ChunkedStream&) = delete;
+  ChunkedStream& operator=(const ChunkedStream&) = delete;
+
+  const ChunkRunner& runner() const { return runner_; }
+  // Frames the listing found: 0 when the stream went the one pass.
+  size_t listed_frames() const { return entries_.size(); }
+
+ private:
+  friend class ChunkPool;
+  struct Slot {
+    std::vector<int16_t> pcm;
+    std::vector<uint16_t> values;
+    std::vector<uint8_t> flags;
+    ChunkOutput output;
+    int64_t chunk = -1;  // the chunk decoded into it, once done
+  };
+
+  static bool append(void* self, const FrameEntry& entry);
+  static const FrameEntry* stored(void* self);
+  static void begin(void* self, const FrameList* list, int chunk_frames, FileHandle input, int64_t input_size,
+                    SynthesisPath path);
+  static const ChunkOutput* await(void* self, int64_t chunk);
+  static void release(void* self, int64_t chunk);
+  static void end(void* self);
+
+  // Under the pool's lock: the next chunk a thread may start, or -1.
+  int64_t next_open() const;
+  // Decodes chunk k into its slot, without the lock.
+  void decode(int64_t chunk);
+
+  ChunkPool& pool_;
+  ChunkRunner runner_;
+  std::vector<FrameEntry> entries_;
+  const FrameList* list_ = nullptr;
+  FileHandle input_ = kNoFile;
+  int64_t input_size_ = 0;
+  SynthesisPath path_ = SynthesisPath::Scalar;
+  int64_t chunks_ = 0;
+  // Under the pool's lock.
+  int64_t next_ = 0;      // the first chunk no thread has started
+  int64_t released_ = 0;  // chunks the writer is done with
+  int in_flight_ = 0;     // chunks being decoded now
+  std::vector<Slot> slots_;
+};
+
+class ChunkPool {
+ public:
+  // `threads`: the run's threads, which bounds the chunks decoded ahead.
+  explicit ChunkPool(int threads) : threads_(threads) {}
+
+  // Decodes one chunk some conversion offers; false when none is open.
+  bool help_once();
+  // Wakes the threads waiting in wait_for_work, for a stop.
+  void wake_all();
+  // Waits until a chunk is open or `timeout_ms` passes.
+  void wait_for_work(int timeout_ms);
+
+ private:
+  friend class ChunkedStream;
+  int threads_;
+  std::mutex lock_;
+  std::condition_variable changed_;
+  std::vector<ChunkedStream*> offering_;
+};

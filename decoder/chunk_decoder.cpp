@@ -1,0 +1,110 @@
+// One chunk of a listed stream, decoded as the one pass decodes it.
+#include <cstring>
+
+#include "decoder/damage.h"
+#include "decoder/frame_body.h"
+#include "decoder/frame_header.h"
+#include "decoder/frame_list.h"
+#include "decoder/stream.h"
+
+namespace {
+
+// Input bytes read at once; a frame needs its own and kLongestFrameRead from
+// its start on, which is what the one pass has buffered before it.
+constexpr int kWindowBytes = 64 * 1024;
+static_assert(kWindowBytes >= 2 * kLongestFrameRead, "a window holds a frame's reach, and more");
+
+// Bytes of the input at a time, read where the frames are.
+struct InputWindow {
+  FileHandle input;
+  int64_t input_size;
+  int64_t start = -1;
+  int64_t end = -1;
+  uint8_t bytes[kWindowBytes];
+
+  // The bytes from `offset` to its reach, or to the end of the input.
+  bool hold(int64_t offset, int* error) {
+    int64_t reach = offset + kLongestFrameRead;
+    if (reach > input_size) reach = input_size;
+    if (offset >= start && reach <= end) return true;
+    int64_t wanted = input_size - offset;
+    if (wanted > kWindowBytes) wanted = kWindowBytes;
+    uint32_t have = 0;
+    while (have < wanted) {
+      uint32_t got = 0;
+      if (!file_read_at(input, offset + have, bytes + have, static_cast<uint32_t>(wanted - have), &got)) {
+        *error = last_error();
+        if (*error == 0) *error = -1;
+        return false;
+      }
+      if (got == 0) break;  // the file shrank: what is there is all there is
+      have += got;
+    }
+    start = offset;
+    end = offset + have;
+    return true;
+  }
+};
+
+// v_offset before the frame at `index`: it starts at 64 and moves a block
+// down per slot, 36 slots a frame.
+int v_offset_before(int64_t index) {
+  return static_cast<int>((64 - 64 * 36 * (index % (kRingLength / 64))) & (kRingLength - 1));
+}
+
+// Decodes the listed frame at `index` into `pcm`; its flags.
+uint8_t decode_listed_frame(DecoderContext& ctx, const FrameList& list, int64_t index, InputWindow& window,
+                            int16_t* pcm, int* error) {
+  const FrameEntry& entry = list.entries[index];
+  const FrameHeader header = read_header(list.free_format_length, entry.header);
+  if (!window.hold(entry.offset, error)) return 0;
+  ctx.sample_rate = header.sample_rate;
+  use_alloc_table(ctx, header.bitrate, header.mode);
+  ctx.channel_count = header.mode == kModeSingleChannel ? 1 : 2;
+  const uint8_t* frame = window.bytes + (entry.offset - window.start);
+  set_bit_limit(ctx.bits, window.bytes + (window.end - window.start));
+  restart_bits(ctx.bits, frame + kHeaderBytes + (header.crc ? 2 : 0));
+  read_frame_body(ctx, header.mode, header.mode_extension);
+  synthesize_frame(ctx, pcm);
+  if (bits_ran_out(ctx.bits)) return kRanOut;
+  return header.crc && !crc_matches(frame, crc_protected_bits(ctx)) ? kCrcError : 0;
+}
+
+}  // namespace
+
+int decode_chunk(const FrameList& list, int64_t first, int64_t count, FileHandle input, int64_t input_size,
+                 SynthesisPath path, ChunkOutput& out) {
+  DecoderContext ctx{};
+  start_synthesis(ctx.synthesis, path);
+  ctx.two_channel_seen = list.two_channels;
+  InputWindow window;
+  window.input = input;
+  window.input_size = input_size;
+  int error = 0;
+
+  // The frame before the chunk and the last one of the other body before
+  // that, oldest first, each at its own v_offset: the rings are then the one
+  // pass's. An idle body's rings are laid out as the one pass lays them when
+  // the other body starts.
+  int64_t warm[2];
+  int warm_count = 0;
+  if (first > 0) {
+    const FrameEntry& previous = list.entries[first - 1];
+    if (previous.other_back != 0) warm[warm_count++] = first - 1 - previous.other_back;
+    warm[warm_count++] = first - 1;
+  }
+  int16_t discarded[kFramePcmValues];
+  for (int w = 0; w < warm_count; ++w) {
+    const int channels = (list.entries[warm[w]].header[3] >> 6) == kModeSingleChannel ? 1 : 2;
+    switch_body(ctx.synthesis, channels);
+    ctx.synthesis.v_offset = v_offset_before(warm[w]);
+    decode_listed_frame(ctx, list, warm[w], window, discarded, &error);
+    if (error != 0) break;
+  }
+  for (int64_t i = 0; i < count && error == 0; ++i) {
+    out.flags[i] = decode_listed_frame(ctx, list, first + i, window, out.pcm + i * kFramePcmValues, &error);
+    out.values[i] = static_cast<uint16_t>(ctx.pcm_count);
+  }
+  out.read_error = error;
+  return error == 0 ? 0 : -1;
+}

@@ -1,0 +1,117 @@
+// A stream listed first and decoded in chunks writes the bytes and lines of
+// the one pass: chunks of 1, 2 and 7 frames, decoded by the writer alone or
+// with two helping threads, over streams that switch bodies, change rate,
+// hide frames in damage or end inside one.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fcntl.h>
+#include <memory>
+#include <thread>
+#include <unistd.h>
+
+#include "cli/chunk_pool.h"
+#include "tests/support/stream_builder.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+Bytes golden(const std::string& name) { return read_file(test_data("golden/" + name)); }
+Bytes switch_part(const std::string& name) { return read_file(test_data("switch/" + name)); }
+
+Bytes slice(const Bytes& bytes, size_t from, size_t count) {
+  return Bytes(bytes.begin() + static_cast<long>(from), bytes.begin() + static_cast<long>(from + count));
+}
+
+struct Streams {
+  const char* name;
+  Bytes bytes;
+};
+
+std::vector<Streams> streams() {
+  const Bytes mono = switch_part("mono_48k_96k.mp2");
+  const Bytes stereo = switch_part("stereo_48k_192k.mp2");
+  const Bytes music = golden("tl_48k_stereo_192k_music.mp2");
+  Bytes damaged = music;
+  // A run of noise inside a frame: the search passes over what is left.
+  for (size_t i = 3000; i < 3400; ++i) damaged[i] = static_cast<uint8_t>(i * 7919 >> 3);
+  return {
+      {"golden mono", golden("tl_32k_mono_48k_speech.mp2")},
+      {"golden joint stereo with CRC", golden("tl_44k_jstereo_128k_crc_speech.mp2")},
+      {"golden dual channel", golden("tl_44k_dual_64k_pad_tone.mp2")},
+      {"mono, stereo, mono, stereo", mono + stereo + mono + stereo},
+      {"stereo, mono and back", stereo + slice(mono, 0, 192 * 3) + stereo + slice(mono, 0, 192 * 17) + stereo},
+      {"a change of rate", music + golden("tl_44k_stereo_256k_tone.mp2")},
+      {"noise inside a frame", damaged},
+      {"cut inside the last frame", slice(music, 0, music.size() - 300)},
+      {"a tag and stuffing", Bytes{'I', 'D', '3', 3, 0, 0, 0, 0, 1, 0} + Bytes(128, 0) + Bytes(7, 0xFF) + music},
+  };
+}
+
+struct Decoded {
+  int result = 0;
+  std::vector<std::string> lines;
+  Bytes wav;
+  StreamOutcome outcome;
+};
+
+Decoded convert(const Bytes& mp2, const ChunkRunner* runner) {
+  ScratchDir dir;
+  write_file(dir.file("in.mp2"), mp2);
+  CapturedLog log;
+  std::unique_ptr<PcmBatch> batch(new PcmBatch);
+  DecodeRequest request;
+  request.input = open(dir.file("in.mp2").c_str(), O_RDONLY);
+  request.output = open(dir.file("out.wav").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  request.log = &log.pane;
+  request.batch = batch.get();
+  request.runner = runner;
+  Decoded run;
+  run.result = decode_stream(request, &run.outcome);
+  close(request.input);
+  close(request.output);
+  run.wav = read_file(dir.file("out.wav"));
+  // The time taken is the one line that may differ.
+  for (const std::string& line : log.lines) {
+    if (line.compare(0, 17, "wav file written,") != 0) run.lines.push_back(line);
+  }
+  return run;
+}
+
+TEST(ChunkedStream, WritesTheBytesAndLinesOfTheOnePass) {
+  for (const Streams& stream : streams()) {
+    const Decoded one_pass = convert(stream.bytes, nullptr);
+    for (int helpers : {0, 2}) {
+      for (int chunk_frames : {1, 2, 7}) {
+        SCOPED_TRACE(std::string(stream.name) + ", chunks of " + std::to_string(chunk_frames) + ", " +
+                     std::to_string(helpers) + " helpers");
+        ChunkPool pool(helpers + 1);
+        ChunkedStream chunked(pool, chunk_frames, 0);
+        std::atomic<bool> done{false};
+        std::vector<std::thread> threads;
+        for (int h = 0; h < helpers; ++h) {
+          threads.emplace_back([&] {
+            while (!done) {
+              if (!pool.help_once()) pool.wait_for_work(5);
+            }
+          });
+        }
+        const Decoded run = convert(stream.bytes, &chunked.runner());
+        done = true;
+        pool.wake_all();
+        for (std::thread& thread : threads) thread.join();
+        EXPECT_GT(chunked.listed_frames(), 10u);
+        EXPECT_EQ(run.result, one_pass.result);
+        EXPECT_EQ(run.lines, one_pass.lines);
+        EXPECT_TRUE(run.wav == one_pass.wav);
+        EXPECT_EQ(run.outcome.frames, one_pass.outcome.frames);
+        EXPECT_EQ(run.outcome.bytes.frames, one_pass.outcome.bytes.frames);
+        EXPECT_EQ(run.outcome.bytes.cut_frame, one_pass.outcome.bytes.cut_frame);
+        EXPECT_EQ(run.outcome.bytes.gaps, one_pass.outcome.bytes.gaps);
+        EXPECT_EQ(run.outcome.crc_error_count, one_pass.outcome.crc_error_count);
+      }
+    }
+  }
+}
+
+}  // namespace
