@@ -187,17 +187,21 @@ bool codec_of_descriptor(uint8_t tag, const uint8_t* body, int32_t length, Track
   return false;
 }
 
-void add_track(TrackList* list, const TrackInfo& track) {
+// False when the PID is listed already or the list is full.
+bool add_track(TrackList* list, const TrackInfo& track) {
   for (int32_t i = 0; i < list->count; ++i) {
-    if (list->tracks[i].id == track.id) return;
+    if (list->tracks[i].id == track.id) return false;
   }
-  if (list->count < kMostTracks) list->tracks[list->count++] = track;
+  if (list->count == kMostTracks) return false;
+  list->tracks[list->count++] = track;
+  return true;
 }
 
 bool is_letter(uint8_t c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
-// One elementary stream entry of a PMT: the track when it is audio.
-bool describe_track(uint8_t type, const uint8_t* descriptors, int32_t length, TrackInfo* track) {
+// One elementary stream entry of a PMT: the track when it is audio, or may be.
+enum class Entry { NotAudio, Audio, AudioIfMpegStreamId };
+Entry describe_track(uint8_t type, const uint8_t* descriptors, int32_t length, TrackInfo* track) {
   bool audio = codec_of_stream_type(type, &track->codec);
   for (int32_t at = 0; at + 2 <= length;) {
     const uint8_t tag = descriptors[at];
@@ -211,10 +215,19 @@ bool describe_track(uint8_t type, const uint8_t* descriptors, int32_t length, Tr
     if (!audio && type == 0x06) audio = codec_of_descriptor(tag, body, size, &track->codec);
     at += 2 + size;
   }
-  return audio;
+  if (audio) return Entry::Audio;
+  // M2TS files carry MPEG audio as private data with nothing to say so but
+  // the PES packets' stream id.
+  return type == 0x06 ? Entry::AudioIfMpegStreamId : Entry::NotAudio;
 }
 
-void add_pmt_tracks(const uint8_t* section, int32_t length, TrackList* list) {
+// Tracks whose PES stream id decides whether they are MPEG audio.
+struct Undecided {
+  bool by_stream_id[kMostTracks];
+  bool mpeg_stream_id[kMostTracks];
+};
+
+void add_pmt_tracks(const uint8_t* section, int32_t length, TrackList* list, Undecided* undecided) {
   const uint16_t program = static_cast<uint16_t>(section[3] << 8 | section[4]);
   const int32_t end = length - kCrcSize;
   int32_t at = 12 + ((section[10] & 0x0F) << 8 | section[11]);
@@ -227,7 +240,11 @@ void add_pmt_tracks(const uint8_t* section, int32_t length, TrackList* list) {
     track.id = pid;
     track.program = program;
     track.stream_type = type;
-    if (describe_track(type, section + at + 5, info_length, &track)) add_track(list, track);
+    track.codec = TrackCodec::MpegAudio;
+    const Entry entry = describe_track(type, section + at + 5, info_length, &track);
+    if (entry != Entry::NotAudio && add_track(list, track)) {
+      undecided->by_stream_id[list->count - 1] = entry == Entry::AudioIfMpegStreamId;
+    }
     at += 5 + info_length;
   }
 }
@@ -237,20 +254,36 @@ struct Program {
   uint16_t pmt_pid;
 };
 
-// Without tables: PIDs whose PES packets start with an MPEG audio stream id.
-void list_tracks_by_stream_id(const ContainerFormat& format, const uint8_t* bytes, size_t size, TrackList* list) {
+bool starts_mpeg_audio_pes(const TsPacket& t, const uint8_t* packet) {
+  const uint8_t* data = packet + t.payload;
+  return t.unit_start && !t.error && t.scrambling == 0 && t.payload_size >= 4 && data[0] == 0 && data[1] == 0 &&
+         data[2] == 1 && data[3] >= 0xC0 && data[3] <= 0xDF;
+}
+
+// Marks scrambled tracks; settles the undecided by their stream ids; without
+// a PMT, lists the PIDs whose PES packets are MPEG audio.
+void check_track_packets(const ContainerFormat& format, const uint8_t* bytes, size_t size, bool pmt_found,
+                         TrackList* list, Undecided* undecided) {
   for_each_packet(format, bytes, size, [&](const uint8_t* packet) {
     const TsPacket t = read_ts_packet(packet);
-    const uint8_t* data = packet + t.payload;
-    if (t.unit_start && !t.error && t.payload_size >= 4 && data[0] == 0 && data[1] == 0 && data[2] == 1 &&
-        data[3] >= 0xC0 && data[3] <= 0xDF) {
+    if (!pmt_found && starts_mpeg_audio_pes(t, packet)) {
       TrackInfo track{};
       track.id = t.pid;
       track.codec = TrackCodec::MpegAudio;
       add_track(list, track);
     }
+    for (int32_t i = 0; i < list->count; ++i) {
+      if (list->tracks[i].id != t.pid || t.error) continue;
+      if (t.scrambling != 0) list->tracks[i].scrambled = true;
+      if (starts_mpeg_audio_pes(t, packet)) undecided->mpeg_stream_id[i] = true;
+    }
     return true;
   });
+  int32_t kept = 0;
+  for (int32_t i = 0; i < list->count; ++i) {
+    if (!undecided->by_stream_id[i] || undecided->mpeg_stream_id[i]) list->tracks[kept++] = list->tracks[i];
+  }
+  list->count = kept;
 }
 
 bool next_sync_follows(Demuxer& d) {
@@ -320,23 +353,16 @@ void list_transport_tracks(const ContainerFormat& format, const uint8_t* bytes, 
   });
 
   bool pmt_found = false;
+  Undecided undecided{};
   for (int i = 0; i < program_count; ++i) {
     scan_sections(format, bytes, size, programs[i].pmt_pid, [&](const uint8_t* s, int32_t length) {
       if (s[0] != kPmtTableId || (s[3] << 8 | s[4]) != programs[i].number || length < 12 + kCrcSize) return false;
-      add_pmt_tracks(s, length, list);
+      add_pmt_tracks(s, length, list, &undecided);
       pmt_found = true;
       return true;
     });
   }
-  if (!pmt_found) list_tracks_by_stream_id(format, bytes, size, list);
-
-  for_each_packet(format, bytes, size, [&](const uint8_t* packet) {
-    const TsPacket t = read_ts_packet(packet);
-    for (int32_t i = 0; i < list->count; ++i) {
-      if (t.scrambling != 0 && !t.error && list->tracks[i].id == t.pid) list->tracks[i].scrambled = true;
-    }
-    return true;
-  });
+  check_track_packets(format, bytes, size, pmt_found, list, &undecided);
 }
 
 bool next_transport_payload(Demuxer& d) {
