@@ -7,6 +7,15 @@
 
 namespace {
 
+// The three layouts probe_container gives; readers of any other would step
+// through the input by nonsense sizes.
+bool holds_transport_layout(const ContainerFormat& format) {
+  const bool layout = (format.packet_size == 188 && format.sync_offset == 0) ||
+                      (format.packet_size == 192 && format.sync_offset == 4) ||
+                      (format.packet_size == 204 && format.sync_offset == 0);
+  return layout && format.start >= 0 && format.start < format.packet_size;
+}
+
 // Elementary input goes out as it comes.
 bool next_elementary_payload(Demuxer& d) {
   if (!fill_input(d, 1)) return false;
@@ -35,7 +44,7 @@ int32_t list_tracks(const ContainerFormat& format, const uint8_t* bytes, size_t 
   list->count = 0;
   switch (format.kind) {
     case ContainerKind::Transport:
-      list_transport_tracks(format, bytes, size, list);
+      if (holds_transport_layout(format)) list_transport_tracks(format, bytes, size, list);
       break;
     case ContainerKind::Program:
     case ContainerKind::Pes:
@@ -76,6 +85,7 @@ void start_demux(Demuxer& d, const ContainerFormat& format, uint16_t track_id, R
   d.skip_left = format.kind == ContainerKind::Transport ? format.start : 0;
   d.pes.stage = PesStage::Waiting;
   d.last_cc = -1;
+  d.input_ended = format.kind == ContainerKind::Transport && !holds_transport_layout(format);
 }
 
 int32_t read_track(Demuxer& d, uint8_t* buffer, int32_t wanted) {

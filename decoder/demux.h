@@ -122,10 +122,11 @@ struct Demuxer {
 };
 
 // Sets `d` up to extract track `track_id` (TrackInfo::id) of `format`. An
-// Elementary format passes the bytes through.
+// Elementary format passes the bytes through. Only the MPEG audio tracks of
+// a program stream can be taken, not private stream 1's sub-streams.
 void start_demux(Demuxer& d, const ContainerFormat& format, uint16_t track_id, ReadContainer read, void* source);
-// Copies up to `wanted` bytes of the track's elementary stream into `buffer`:
-// fewer only at the end. Returns the count, 0 at the end, or -1 when a read
+// Copies up to `wanted` (> 0) bytes of the track's elementary stream into
+// `buffer`: fewer only at the end. Returns the count, 0 at the end, or -1 when a read
 // failed before any byte.
 int32_t read_track(Demuxer& d, uint8_t* buffer, int32_t wanted);
 // Takes the oldest gap not yet taken; false when there is none.
