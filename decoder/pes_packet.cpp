@@ -7,9 +7,9 @@ namespace {
 constexpr int32_t kPesPrefix = 6;  // start code, stream id and packet length
 constexpr int32_t kMpeg1MostStuffing = 16;
 
-// Streams whose payload follows the packet length at once (ISO/IEC 13818-1,
-// 2.4.3.7): stream map, padding, private stream 2, ECM, EMM, DSM-CC, H.222.1
-// type E and the directory.
+// Streams whose payload follows the packet length at once (ISO/IEC 13818-1):
+// stream map, padding, private stream 2, ECM, EMM, DSM-CC, H.222.1 type E
+// and the directory.
 bool has_no_header_fields(uint8_t stream_id) {
   switch (stream_id) {
     case 0xBC: case 0xBE: case 0xBF: case 0xF0: case 0xF1: case 0xF2: case 0xF8: case 0xFF:
