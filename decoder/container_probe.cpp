@@ -49,6 +49,11 @@ ContainerFormat probe_container(const uint8_t* bytes, size_t size) {
 const char* foreign_format_name(const uint8_t* bytes, size_t size) {
   if (size >= 12 && (memcmp(bytes, "RIFF", 4) == 0 || memcmp(bytes, "RF64", 4) == 0) &&
       memcmp(bytes + 8, "WAVE", 4) == 0) {
+    // A WAV file that carries MPEG audio (format 0x0050, as broadcast
+    // archives keep it) is not foreign: its frames are found as in any file.
+    for (size_t at = 12; at + 10 <= size && at < 256; ++at) {
+      if (memcmp(bytes + at, "fmt ", 4) == 0) return (bytes[at + 8] | bytes[at + 9] << 8) == 0x0050 ? nullptr : "WAV";
+    }
     return "WAV";
   }
   if (size >= 4 && memcmp(bytes, "fLaC", 4) == 0) return "FLAC";

@@ -27,22 +27,80 @@ void format_time(const DecoderContext& ctx, int64_t samples, char (&out)[32]) {
 
 }  // namespace
 
-void note_passed_over(DecoderContext& ctx, int64_t offset, int64_t length, bool all_ff) {
-  if (length <= 0) return;
+namespace {
+
+// Takes the queued losses before `end` out of the queue: their packets, and
+// where the first one was (or -1).
+int32_t take_track_gaps(DecoderContext& ctx, int64_t end, int64_t* first_at) {
+  int32_t packets = 0;
+  *first_at = -1;
+  while (ctx.pending_gap_count > 0) {
+    const TrackGap& gap = ctx.pending_gaps[ctx.pending_gap_first];
+    if (gap.at >= end) break;
+    if (*first_at < 0) *first_at = gap.at;
+    packets += gap.packets_lost > 0 ? gap.packets_lost : 1;
+    ctx.pending_gap_first = (ctx.pending_gap_first + 1) % kPendingTrackGaps;
+    ctx.pending_gap_count -= 1;
+  }
+  return packets;
+}
+
+void add_gap(DecoderContext& ctx, const Gap& gap) {
   StreamOutcome& outcome = ctx.outcome;
-  if (all_ff && length <= kLongestStuffing) {
+  outcome.bytes.gaps += gap.length;
+  if (outcome.gap_count < kListedDamage) outcome.gaps[outcome.gap_count] = gap;
+  outcome.gap_count += 1;
+}
+
+}  // namespace
+
+void note_passed_over(DecoderContext& ctx, int64_t offset, int64_t length, bool all_ff) {
+  StreamOutcome& outcome = ctx.outcome;
+  int64_t lost_at = -1;
+  const int32_t packets = take_track_gaps(ctx, offset + length + 1, &lost_at);
+  if (length <= 0 && packets == 0) return;
+  // The rest of a frame a loss fell in: part of that loss's gap.
+  if (packets == 0 && offset == ctx.damaged_frame_end && outcome.gap_count > 0) {
+    outcome.bytes.gaps += length;
+    if (outcome.gap_count <= kListedDamage) outcome.gaps[outcome.gap_count - 1].length += length;
+    return;
+  }
+  if (packets == 0 && all_ff && length <= kLongestStuffing) {
     outcome.bytes.stuffing += length;
     return;
   }
-  outcome.bytes.gaps += length;
-  if (outcome.gap_count < kListedDamage) {
-    Gap& gap = outcome.gaps[outcome.gap_count];
-    gap.offset = offset;
-    gap.length = length;
-    gap.sample = samples_written(ctx);
-  }
-  outcome.gap_count += 1;
+  Gap gap;
+  gap.offset = packets > 0 && lost_at < offset ? lost_at : offset;
+  gap.length = length;
+  gap.sample = samples_written(ctx);
+  gap.packets = packets;
+  add_gap(ctx, gap);
 }
+
+void queue_track_gap(DecoderContext& ctx, const TrackGap& gap) {
+  if (ctx.pending_gap_count == kPendingTrackGaps) {
+    // Full: the newest takes in this one's packets.
+    TrackGap& last = ctx.pending_gaps[(ctx.pending_gap_first + kPendingTrackGaps - 1) % kPendingTrackGaps];
+    last.packets_lost += gap.packets_lost > 0 ? gap.packets_lost : 1;
+    return;
+  }
+  ctx.pending_gaps[(ctx.pending_gap_first + ctx.pending_gap_count) % kPendingTrackGaps] = gap;
+  ctx.pending_gap_count += 1;
+}
+
+void note_frame_track_gaps(DecoderContext& ctx, int64_t offset, int64_t length) {
+  int64_t lost_at = -1;
+  const int32_t packets = take_track_gaps(ctx, offset + length, &lost_at);
+  if (packets == 0) return;
+  Gap gap;
+  gap.offset = lost_at;
+  gap.sample = (ctx.frame_count - 1) * 1152;
+  gap.packets = packets;
+  gap.frame = ctx.frame_count;
+  add_gap(ctx, gap);
+  ctx.damaged_frame_end = offset + length;
+}
+
 
 int crc_protected_bits(const DecoderContext& ctx) {
   int bits = 0;
@@ -83,7 +141,16 @@ void log_damage(const DecoderContext& ctx) {
   for (int64_t i = 0; i < outcome.gap_count && i < kListedDamage; ++i) {
     const Gap& gap = outcome.gaps[i];
     format_time(ctx, gap.sample, time);
-    log_line(ctx.log, "gap: %" PRId64 " bytes skipped at %s (byte %" PRId64 ")\r\n", gap.length, time, gap.offset);
+    if (gap.packets == 0) {
+      log_line(ctx.log, "gap: %" PRId64 " bytes skipped at %s (byte %" PRId64 ")\r\n", gap.length, time, gap.offset);
+      continue;
+    }
+    char frame[40] = "";
+    char skipped[40] = "";
+    if (gap.frame > 0) snprintf(frame, sizeof frame, ", frame %" PRId64 " damaged", gap.frame);
+    if (gap.length > 0) snprintf(skipped, sizeof skipped, ", %" PRId64 " bytes skipped", gap.length);
+    log_line(ctx.log, "gap: %d packets lost at %s (byte %" PRId64 " of the track)%s%s\r\n", gap.packets, time,
+             gap.offset, frame, skipped);
   }
   if (outcome.gap_count > kListedDamage) {
     int64_t listed = 0;

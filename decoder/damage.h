@@ -6,13 +6,22 @@
 #include <cstdint>
 
 #include "decoder/decoder_context.h"
+#include "decoder/demux.h"
 
 // The most 0xFF bytes between frames that are stuffing rather than a gap.
 constexpr int kLongestStuffing = 64;
 
 // A run of `length` bytes from `offset` that the search passed over, not a
-// tag: stuffing when it is short and all 0xFF, else a gap.
+// tag: stuffing when it is short and all 0xFF, else a gap. It takes the
+// container's losses that fall in it.
 void note_passed_over(DecoderContext& ctx, int64_t offset, int64_t length, bool all_ff);
+
+// Packets a container lost, kept until the frame or run they fall in is known.
+void queue_track_gap(DecoderContext& ctx, const TrackGap& gap);
+// The frame written last spans `length` bytes from `offset`: the losses in
+// it make it a damaged frame, and what the search passes over right after
+// it is part of that gap.
+void note_frame_track_gaps(DecoderContext& ctx, int64_t offset, int64_t length);
 
 // The bits a Layer II CRC word covers after the header: each allocation
 // code and each scale-factor selection of the frame read last.

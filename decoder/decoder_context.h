@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "decoder/bit_reader.h"
+#include "decoder/demux.h"
 #include "decoder/layer2_tables.h"
 #include "decoder/stream_outcome.h"
 #include "platform/platform.h"
@@ -67,6 +68,17 @@ struct PcmBatch {
   alignas(64) int16_t values[(kPcmBatchBytes + 4608) / 2];
 };
 
+// Where the demultiplexer reads a container: what the first read took, for
+// an input that can't go back to its start, then the input itself.
+struct ContainerSource {
+  FileHandle input;
+  const uint8_t* prefix;
+  uint32_t prefix_left;
+};
+
+// Container losses waiting for the frame or run they fall in.
+constexpr int kPendingTrackGaps = 64;
+
 struct DecoderContext {
   // stream: the caller's handles, input buffering, scanning and the stream's fields.
   LogPane log;
@@ -83,6 +95,18 @@ struct DecoderContext {
   int64_t last_listed[2];     // the last listed frame of each body, mono and two-channel; -1: none
   StreamOutcome outcome;
   BitReader bits;
+
+  // container: the track's stream, when the input is a transport or program stream.
+  bool from_container;
+  int32_t track_id;  // the track to take; -1: the first MPEG audio track
+  ContainerFormat container_format;
+  ContainerSource container_source;
+  uint8_t container_prefix[kInputBufferSize];
+  Demuxer demux;
+  TrackGap pending_gaps[kPendingTrackGaps];
+  int pending_gap_first;
+  int pending_gap_count;
+  int64_t damaged_frame_end;  // where the last frame a loss fell in ends; -1: none
   uint8_t input_buffer[kInputBufferSize];
   int cursor;
   int data_end;

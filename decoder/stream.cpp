@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "decoder/bit_reader.h"
+#include "decoder/container_probe.h"
 #include "decoder/damage.h"
 #include "decoder/frame_body.h"
 #include "decoder/frame_header.h"
@@ -27,15 +28,32 @@ static_assert(kFreeFormatReach + 1 + kHeaderBytes <= kLongestFrameRead,
               "the look-ahead before a frame also holds the longest frame and the next header");
 static_assert(kLongestFrameRead <= kInputBufferSize, "a topped-up buffer holds the look-ahead");
 
+// The input's bytes read: a container's, where the stream is a track of one.
+int64_t input_bytes_read(const DecoderContext& ctx) {
+  return ctx.from_container ? ctx.demux.container_bytes : ctx.bytes_read;
+}
+
 void report_progress(DecoderContext& ctx) {
-  ctx.progress_threshold = progress_report(ctx.bar, static_cast<uint32_t>(ctx.bytes_read >> ctx.progress_shift),
-                                           scaled_for_progress(ctx.file_size, ctx.progress_shift));
+  ctx.progress_threshold =
+      progress_report(ctx.bar, static_cast<uint32_t>(input_bytes_read(ctx) >> ctx.progress_shift),
+                      scaled_for_progress(ctx.file_size, ctx.progress_shift));
 }
 
 void note_bytes_read(DecoderContext& ctx, uint32_t got) {
   ctx.bytes_read += got;
   if (ctx.bar == nullptr) return;
-  if ((ctx.bytes_read >> ctx.progress_shift) > ctx.progress_threshold) report_progress(ctx);
+  if ((input_bytes_read(ctx) >> ctx.progress_shift) > ctx.progress_threshold) report_progress(ctx);
+}
+
+// Reads the stream: the input's bytes, or its track's from the container.
+// The packets a container lost are kept for the frames they fall in.
+bool read_input(DecoderContext& ctx, uint8_t* buffer, uint32_t wanted, uint32_t* got) {
+  if (!ctx.from_container) return file_read(ctx.input, buffer, wanted, got);
+  const int32_t n = read_track(ctx.demux, buffer, static_cast<int32_t>(wanted));
+  TrackGap gap;
+  while (take_gap(ctx.demux, &gap)) queue_track_gap(ctx, gap);
+  *got = n > 0 ? static_cast<uint32_t>(n) : 0;
+  return n >= 0 && !(n == 0 && ctx.demux.read_failed);
 }
 
 // The end of the input: one last report, so the bar ends full even when its
@@ -51,7 +69,7 @@ uint32_t fill_behind(DecoderContext& ctx, int kept) {
   uint32_t total = 0;
   while (!ctx.read_failed && kept + static_cast<int>(total) < kInputBufferSize) {
     uint32_t got = 0;
-    if (!file_read(ctx.input, ctx.input_buffer + kept + total, kInputBufferSize - kept - total, &got)) {
+    if (!read_input(ctx, ctx.input_buffer + kept + total, kInputBufferSize - kept - total, &got)) {
       ctx.read_error = last_error();
       ctx.read_failed = true;
       got = 0;
@@ -309,6 +327,30 @@ FollowingFrame frame_at_cursor(DecoderContext& ctx, const FrameHeader& last, Fra
   return bytes_ahead(ctx) < header.length ? FollowingFrame::CutShort : FollowingFrame::Found;
 }
 
+// The container's bytes for the demultiplexer: what the first read took
+// (when the input can't go back to its start), then the input's own.
+bool read_container(void* source, uint8_t* buffer, uint32_t wanted, uint32_t* got) {
+  ContainerSource& from = *static_cast<ContainerSource*>(source);
+  if (from.prefix_left > 0) {
+    const uint32_t n = wanted < from.prefix_left ? wanted : from.prefix_left;
+    memcpy(buffer, from.prefix, n);
+    from.prefix += n;
+    from.prefix_left -= n;
+    *got = n;
+    return true;
+  }
+  return file_read(from.input, buffer, wanted, got);
+}
+
+// The demultiplexer from the container's start, for the first pass and
+// the decode-again alike.
+void restart_container(DecoderContext& ctx) {
+  start_demux(ctx.demux, ctx.container_format, static_cast<uint16_t>(ctx.track_id), read_container,
+              &ctx.container_source);
+  ctx.pending_gap_count = 0;
+  ctx.damaged_frame_end = -1;
+}
+
 // Where every pass over the input starts, the first and the decode-again
 // with two channels alike. The input buffer and the progress are the
 // caller's.
@@ -328,6 +370,7 @@ void start_pass(DecoderContext& ctx, bool two_channels) {
   ctx.outcome.bytes = ByteAccounts{};
   ctx.outcome.gap_count = 0;
   ctx.outcome.crc_error_count = 0;
+  ctx.damaged_frame_end = -1;
   ctx.outcome.bitrate_count = 0;
   ctx.outcome.modes_met = 0;
   for (int64_t& count : ctx.other_layer_frames) count = 0;
@@ -345,6 +388,7 @@ int decode_again_with_two_channels(DecoderContext& ctx) {
   if (!file_seek(ctx.input, 0)) return abandon_before_two_channels(ctx, ctx.frame_count + 1);
   if (!rewind_wav_data(ctx)) return abandon_after_write_failure(ctx);
   start_pass(ctx, true);
+  if (ctx.from_container) restart_container(ctx);
   ctx.bytes_read = 0;
   ctx.data_end = static_cast<int>(fill_behind(ctx, 0));
   return 0;
@@ -470,6 +514,7 @@ PassEnd run_pass(DecoderContext& ctx, FrameHeader& header) {
       const FrameHeader last = header;
       if (step == FrameStep::Written) {
         ctx.outcome.bytes.frames += last.length;
+        if (ctx.pending_gap_count > 0) note_frame_track_gaps(ctx, input_position(ctx), last.length);
       } else {
         ctx.outcome.bytes.cut_frame += last.length < bytes_ahead(ctx) ? last.length : bytes_ahead(ctx);
       }
@@ -619,21 +664,37 @@ bool convert_in_chunks(DecoderContext& ctx, const ChunkRunner& runner, Synthesis
   return true;
 }
 
-// The file formats given by mistake most often, known by their first bytes:
-// "a FLAC" and so on, or null. A WAV file that carries MPEG audio (format
-// 0x0050, as broadcast archives keep it) is not foreign: its frames are
-// found as in any other file.
-const char* foreign_format_at(const uint8_t* p, int count) {
-  if (count >= 12 && memcmp(p, "RIFF", 4) == 0 && memcmp(p + 8, "WAVE", 4) == 0) {
-    for (int at = 12; at + 10 <= count && at < 256; ++at) {
-      if (memcmp(p + at, "fmt ", 4) == 0) return (p[at + 8] | p[at + 9] << 8) == 0x0050 ? nullptr : "a WAV";
+// The input is a transport or program stream whose first `got` bytes are in
+// the buffer: the stream to decode is the request's track, or else the first
+// MPEG audio track these bytes show. 0, or -1 after one line.
+int start_container(DecoderContext& ctx, const ContainerFormat& format, uint32_t got) {
+  int32_t track = ctx.track_id;
+  if (track < 0) {
+    TrackList tracks;
+    list_tracks(format, ctx.input_buffer, got, &tracks);
+    for (int i = 0; i < tracks.count && track < 0; ++i) {
+      if (tracks.tracks[i].codec == TrackCodec::MpegAudio) track = tracks.tracks[i].id;
     }
-    return "a WAV";
+    if (track < 0) {
+      log_line(ctx.log, "ERR: %s holds no MPEG audio track\r\n", ctx.input_name);
+      ctx.outcome.failure = StreamFailure::NoAudioTrack;
+      return -1;
+    }
   }
-  if (count >= 4 && memcmp(p, "fLaC", 4) == 0) return "a FLAC";
-  if (count >= 4 && memcmp(p, "OggS", 4) == 0) return "an Ogg";
-  if (count >= 8 && memcmp(p + 4, "ftyp", 4) == 0) return "an MP4";
-  return nullptr;
+  ctx.container_format = format;
+  ctx.container_source.input = ctx.input;
+  ctx.container_source.prefix_left = 0;
+  // Read from the start again where the input can; a pipe's first bytes
+  // are kept and handed over first.
+  if (!file_seek(ctx.input, 0)) {
+    memcpy(ctx.container_prefix, ctx.input_buffer, got);
+    ctx.container_source.prefix = ctx.container_prefix;
+    ctx.container_source.prefix_left = got;
+  }
+  ctx.track_id = track;
+  ctx.from_container = true;
+  restart_container(ctx);
+  return 0;
 }
 
 // Reads the start of the input and converts it all.
@@ -650,13 +711,16 @@ int start_stream(DecoderContext& ctx, SynthesisPath path) {
   ctx.file_size = file_size(ctx.input);
   ctx.outcome.input_size = ctx.file_size;
   if (ctx.file_size < 0) ctx.file_size = 0;
-  const char* foreign = foreign_format_at(ctx.input_buffer, static_cast<int>(got));
+  const char* foreign = foreign_format_name(ctx.input_buffer, got);
   if (foreign != nullptr) {
-    log_line(ctx.log, "ERR: %s is %s file, not MPEG audio\r\n", ctx.input_name, foreign);
+    log_line(ctx.log, "ERR: %s is %s %s file, not MPEG audio\r\n", ctx.input_name, foreign[0] == 'O' || foreign[0] == 'M' ? "an" : "a",
+             foreign);
     ctx.outcome.failure = StreamFailure::ForeignFormat;
-    ctx.outcome.foreign_format = foreign + (foreign[1] == 'n' ? 3 : 2);
+    ctx.outcome.foreign_format = foreign;
     return -1;
   }
+  const ContainerFormat format = probe_container(ctx.input_buffer, got);
+  if (format.kind != ContainerKind::Elementary && start_container(ctx, format, got) != 0) return -1;
   if (ctx.bar != nullptr) {
     ctx.progress_shift = progress_shift_for(ctx.file_size);
     report_progress(ctx);
@@ -665,6 +729,10 @@ int start_stream(DecoderContext& ctx, SynthesisPath path) {
 
   start_pass(ctx, false);
   ctx.data_end = static_cast<int>(got);
+  if (ctx.from_container) {
+    ctx.bytes_read = 0;
+    ctx.data_end = static_cast<int>(fill_behind(ctx, 0));
+  }
   start_synthesis(ctx.synthesis, path);
   ctx.start_tick = tick_count();
 
@@ -673,7 +741,7 @@ int start_stream(DecoderContext& ctx, SynthesisPath path) {
   const ChunkRunner* runner = ctx.runner;
   uint8_t probe = 0;
   uint32_t probed = 0;
-  if (runner != nullptr && ctx.file_size > 0 && ctx.file_size >= runner->min_input_bytes &&
+  if (runner != nullptr && !ctx.from_container && ctx.file_size > 0 && ctx.file_size >= runner->min_input_bytes &&
       (ctx.wav_layout != WavLayout::Stream || ctx.discard_output) &&
       file_read_at(ctx.input, 0, &probe, 1, &probed) && probed == 1) {
     int result = -1;
@@ -717,6 +785,7 @@ int decode_stream(const DecodeRequest& request, StreamOutcome* outcome) {
   ctx.input_name = request.input_name != nullptr ? request.input_name : "the input";
   ctx.discard_output = request.discard_output;
   ctx.stream_kbps = request.stream_kbps;
+  ctx.track_id = request.track_id;
   ctx.runner = request.runner;
   ctx.batch = request.batch;
   const int result = start_stream(ctx, request.path);

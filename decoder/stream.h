@@ -21,6 +21,9 @@ struct DecodeRequest {
   const std::atomic<bool>* stop = nullptr;
   const char* output_name = nullptr;  // the WAV file's name for messages; null: "the WAV file"
   const char* input_name = nullptr;   // the source's name for messages; null: "the input"
+  // Of a transport or program stream: the track to convert (a PID, or a
+  // stream id); -1: the first MPEG audio track.
+  int32_t track_id = -1;
   // Decode and check only: no PCM and no header go to the output, which may
   // be kNoFile; the lines and the outcome are those of a conversion.
   bool discard_output = false;

@@ -16,6 +16,8 @@ enum class StreamFailure {
   NoFrames,         // no Layer II frame anywhere in the input
   OtherLayer,       // no Layer II frame, but Layer I or III frames: `other_layer` says which
   ForeignFormat,    // another format's file (WAV, FLAC, Ogg, MP4): `foreign_format` names it
+  NoAudioTrack,     // a transport or program stream without an MPEG audio track
+  Scrambled,        // the track's packets are scrambled
   RateChanged,      // the sample rate changed; the part before is kept
   WriteFailed,      // writing the WAV file failed
   WavFull,          // the WAV file reached its 4 GiB limit
@@ -34,11 +36,14 @@ struct ByteAccounts {
   int64_t not_converted = 0;  // from a change of sample rate to the end
 };
 
-// A run of bytes the frame search passed over that is neither a tag nor stuffing.
+// A run of bytes the frame search passed over that is neither a tag nor
+// stuffing, or packets a container lost from the track.
 struct Gap {
-  int64_t offset = 0;  // of its first byte in the input
-  int64_t length = 0;
+  int64_t offset = 0;  // of its first byte in the input (in the track's stream, for a container)
+  int64_t length = 0;  // bytes passed over
   int64_t sample = 0;  // sample frames written before it
+  int32_t packets = 0; // container packets lost there
+  int64_t frame = 0;   // the frame the loss fell in, decoded all the same; 0: none
 };
 
 // A frame whose CRC word doesn't match its protected bits; it is decoded all the same.
