@@ -1,6 +1,10 @@
 #include "convert/convert.h"
 
+#include <cstdio>
 #include <cstring>
+#include <vector>
+
+#include "decoder/container_probe.h"
 
 #include "decoder/stream.h"
 #include "decoder/wav_writer.h"
@@ -95,9 +99,53 @@ bool partial_name(const char* destination, char (&out)[kDestinationPathSize + 16
   return true;
 }
 
+// NAME.wav for the first track, NAME.N.wav for track N.
+bool track_destination(const char* destination, int track, char (&out)[kDestinationPathSize + 16]) {
+  if (track == 1) return with_suffix(destination, "", out);
+  const size_t length = strlen(destination);
+  char number[16];
+  snprintf(number, sizeof number, ".%d", track);
+  if (length < 4 || length + strlen(number) >= sizeof out) return false;
+  memcpy(out, destination, length - 4);
+  snprintf(out + length - 4, sizeof out - (length - 4), "%s%s", number, destination + length - 4);
+  return true;
+}
+
+// How a track is named in lines: its PID in a transport stream, its stream id in a program stream.
+void describe_track(const TrackInfo& track, bool transport, char (&out)[48]) {
+  if (transport) {
+    snprintf(out, sizeof out, "PID 0x%04X", track.id);
+  } else {
+    snprintf(out, sizeof out, "stream 0x%02X", track.id);
+  }
+}
+
+// The MPEG audio tracks of a transport or program stream at `source`, from
+// its first megabytes; false for any other input (or one that can't be read).
+bool list_source_tracks(const char* source, ContainerFormat* format, TrackList* tracks) {
+  FileHandle input = kNoFile;
+  if (!file_open_read(source, &input)) return false;
+  constexpr uint32_t kProbeBytes = 4 << 20;
+  std::vector<uint8_t> head(kProbeBytes);
+  uint32_t have = 0;
+  while (have < kProbeBytes) {
+    uint32_t got = 0;
+    if (!file_read(input, head.data() + have, kProbeBytes - have, &got) || got == 0) break;
+    have += got;
+  }
+  file_close(input);
+  *format = probe_container(head.data(), have);
+  if (format->kind == ContainerKind::Elementary) return false;
+  list_tracks(*format, head.data(), have, tracks);
+  return true;
+}
+
 }  // namespace
 
-int convert_pair(const char* source, const char* destination, const ConversionSetup& setup, StreamOutcome* outcome) {
+// One conversion of `source` (its track `track_id` when a container's, -1
+// otherwise) into `destination`.
+int convert_one(const char* source, const char* destination, const ConversionSetup& setup, int32_t track_id,
+                StreamOutcome* outcome) {
   StreamOutcome own;
   if (outcome == nullptr) outcome = &own;
   // A failure before decoding leaves the outcome failed, with nothing read.
@@ -161,6 +209,8 @@ int convert_pair(const char* source, const char* destination, const ConversionSe
   request.stream_kbps = setup.stream_kbps;
   request.discard_output = !writes;
   request.input_name = from_stdin ? "standard input" : source;
+  request.track_id = track_id;
+  request.track_number = setup.track;
   request.output_name = to_stdout ? "standard output" : through_part ? partial : destination;
   const int result = decode_stream(request, outcome);
   if (!from_stdin) file_close(input);
@@ -188,6 +238,82 @@ int convert_pair(const char* source, const char* destination, const ConversionSe
       // What an interrupted run left is done with now.
       file_remove(partial);
       break;
+  }
+  return result;
+}
+
+int convert_pair(const char* source, const char* destination, const ConversionSetup& setup, StreamOutcome* outcome) {
+  const bool from_stdin = strcmp(source, kStandardStream) == 0;
+  const bool to_stdout = strcmp(destination, kStandardStream) == 0;
+  ContainerFormat format;
+  TrackList tracks;
+  // Standard input is read once: its decoder takes the track from what it reads first.
+  if (from_stdin || !list_source_tracks(source, &format, &tracks)) {
+    return convert_one(source, destination, setup, -1, outcome);
+  }
+  StreamOutcome own;
+  if (outcome == nullptr) outcome = &own;
+  *outcome = StreamOutcome{};
+  const bool transport = format.kind == ContainerKind::Transport;
+  int audio_tracks = 0;
+  for (int i = 0; i < tracks.count; ++i) audio_tracks += tracks.tracks[i].codec == TrackCodec::MpegAudio;
+  if (audio_tracks == 0) {
+    char others[400] = "";
+    size_t used = 0;
+    for (int i = 0; i < tracks.count && used + 48 < sizeof others; ++i) {
+      char name[48];
+      describe_track(tracks.tracks[i], transport, name);
+      used += snprintf(others + used, sizeof others - used, "%s%s on %s", used == 0 ? " (" : ", ",
+                       track_codec_name(tracks.tracks[i].codec), name);
+    }
+    if (used > 0) snprintf(others + used, sizeof others - used, ")");
+    log_line(setup.log, "ERR: %s holds no MPEG audio track%s\r\n", source, others);
+    outcome->failure = StreamFailure::NoAudioTrack;
+    return -1;
+  }
+  if (setup.track > audio_tracks) {
+    log_line(setup.log, "ERR: %s holds %d MPEG audio tracks, not %d\r\n", source, audio_tracks, setup.track);
+    outcome->failure = StreamFailure::NoAudioTrack;
+    return -1;
+  }
+  int result = 0;
+  int number = 0;
+  bool outcome_taken = false;
+  bool failure_taken = false;
+  for (int i = 0; i < tracks.count; ++i) {
+    const TrackInfo& track = tracks.tracks[i];
+    if (track.codec != TrackCodec::MpegAudio) continue;
+    ++number;
+    if (setup.track != 0 && number != setup.track) continue;
+    char name[48];
+    describe_track(track, transport, name);
+    if (track.language[0] != '\0') {
+      log_line(setup.log, "track %d of %d: %s (%s)\r\n", number, audio_tracks, name, track.language);
+    } else {
+      log_line(setup.log, "track %d of %d: %s\r\n", number, audio_tracks, name);
+    }
+    StreamOutcome track_outcome;
+    if (track.scrambled) {
+      log_line(setup.log, "ERR: track %d (%s) is scrambled; not converted\r\n", number, name);
+      track_outcome.failure = StreamFailure::Scrambled;
+      result = -1;
+    } else {
+      char path[kDestinationPathSize + 16];
+      // Standard output takes one track: the first, or the one asked for.
+      const bool named = to_stdout || track_destination(destination, setup.track != 0 ? 1 : number, path);
+      if (!named) {
+        log_line(setup.log, "ERR: destination path is longer than %d characters\r\n", kDestinationPathSize - 1);
+        result = -1;
+      } else if (convert_one(source, to_stdout ? destination : path, setup, track.id, &track_outcome) != 0) {
+        result = -1;
+      }
+    }
+    // The first track's outcome, or the first failure's.
+    const bool track_failed = track_outcome.ending != StreamEnding::Converted;
+    if (!outcome_taken || (track_failed && !failure_taken)) *outcome = track_outcome;
+    outcome_taken = true;
+    failure_taken = failure_taken || track_failed;
+    if (to_stdout) break;
   }
   return result;
 }

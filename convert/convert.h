@@ -31,12 +31,17 @@ struct ConversionSetup {
   // NAME.wav directly.
   bool through_part_file = false;
   bool test_only = false;  // decode and check, write nothing
+  // Of a transport or program stream: the MPEG audio track to convert,
+  // from 1; 0: every one, the first into NAME.wav, track N into NAME.N.wav.
+  int track = 0;
 };
 
 // Converts `source` into the .wav file beside it. 0 on success, -1 after one
 // log line on any failure. The outcome, when given, says the same.
 int convert_file(const char* source, const ConversionSetup& setup, StreamOutcome* outcome = nullptr);
-// The same into `destination`; either name may be kStandardStream. With
+// The same into `destination`; either name may be kStandardStream. Each
+// MPEG audio track of a transport or program stream gets a line and a WAV
+// file of its own (see ConversionSetup::track). With
 // kRefuse an existing destination is refused ("ERR: NAME exists; --force
 // replaces it").
 int convert_pair(const char* source, const char* destination, const ConversionSetup& setup,

@@ -98,7 +98,8 @@ struct DecoderContext {
 
   // container: the track's stream, when the input is a transport or program stream.
   bool from_container;
-  int32_t track_id;  // the track to take; -1: the first MPEG audio track
+  int32_t track_id;  // the track to take; -1: the track_number'th MPEG audio track
+  int track_number;
   ContainerFormat container_format;
   ContainerSource container_source;
   uint8_t container_prefix[kInputBufferSize];

@@ -672,8 +672,9 @@ int start_container(DecoderContext& ctx, const ContainerFormat& format, uint32_t
   if (track < 0) {
     TrackList tracks;
     list_tracks(format, ctx.input_buffer, got, &tracks);
+    int number = 0;
     for (int i = 0; i < tracks.count && track < 0; ++i) {
-      if (tracks.tracks[i].codec == TrackCodec::MpegAudio) track = tracks.tracks[i].id;
+      if (tracks.tracks[i].codec == TrackCodec::MpegAudio && ++number == ctx.track_number) track = tracks.tracks[i].id;
     }
     if (track < 0) {
       log_line(ctx.log, "ERR: %s holds no MPEG audio track\r\n", ctx.input_name);
@@ -786,6 +787,7 @@ int decode_stream(const DecodeRequest& request, StreamOutcome* outcome) {
   ctx.discard_output = request.discard_output;
   ctx.stream_kbps = request.stream_kbps;
   ctx.track_id = request.track_id;
+  ctx.track_number = request.track_number > 0 ? request.track_number : 1;
   ctx.runner = request.runner;
   ctx.batch = request.batch;
   const int result = start_stream(ctx, request.path);
