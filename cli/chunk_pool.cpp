@@ -42,7 +42,7 @@ void ChunkedStream::begin(void* self, const FrameList* list, int chunk_frames, F
   stream.path_ = path;
   stream.chunks_ = (list->count + chunk_frames - 1) / chunk_frames;
   // Enough to keep every thread busy while the writer catches up.
-  const size_t slots = static_cast<size_t>(2 * stream.pool_.threads_ + 2);
+  const size_t slots = static_cast<size_t>(std::min(2 * stream.pool_.threads_ + 2, 16));
   stream.slots_.resize(std::min<size_t>(slots, std::max<int64_t>(stream.chunks_, 1)));
   for (Slot& slot : stream.slots_) {
     slot.pcm.resize(static_cast<size_t>(chunk_frames) * kFramePcmValues);
@@ -77,15 +77,20 @@ const ChunkOutput* ChunkedStream::await(void* self, int64_t chunk) {
   ChunkedStream& stream = *static_cast<ChunkedStream*>(self);
   Slot& slot = stream.slots_[chunk % stream.slots_.size()];
   std::unique_lock<std::mutex> guard(stream.pool_.lock_);
-  if (stream.next_open() == chunk) {
-    // Nobody has it: the writer decodes it itself rather than wait.
+  // The writer decodes too while it waits: the chunk it wants when nobody
+  // has it, else the next one open.
+  while (slot.chunk != chunk) {
+    const int64_t open = stream.next_open();
+    if (open < 0) {
+      stream.pool_.changed_.wait(guard, [&] { return slot.chunk == chunk || stream.next_open() >= 0; });
+      continue;
+    }
     ++stream.next_;
     ++stream.in_flight_;
     guard.unlock();
-    stream.decode(chunk);
+    stream.decode(open);
     guard.lock();
   }
-  stream.pool_.changed_.wait(guard, [&] { return slot.chunk == chunk; });
   return &slot.output;
 }
 

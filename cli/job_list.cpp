@@ -38,7 +38,9 @@ struct Lister {
   void add_file(const std::string& source, const std::string& relative) {
     Job job;
     job.source = source;
-    if (options.to_stdout) {
+    if (options.test_only) {
+      // Nothing is written, so no destination can be wrong.
+    } else if (options.to_stdout) {
       job.destination = kStandardStream;
     } else if (source == kStandardStream) {
       job.destination = joined(options.output_dir, "stdin.wav");
@@ -111,7 +113,7 @@ std::vector<Job> list_jobs(const Options& options) {
   std::map<std::string, size_t> first_for;
   for (size_t i = 0; i < lister.jobs.size(); ++i) {
     Job& job = lister.jobs[i];
-    if (!job.early_line.empty() || job.destination == kStandardStream) continue;
+    if (!job.early_line.empty() || job.destination.empty() || job.destination == kStandardStream) continue;
     const auto taken = first_for.emplace(job.destination, i);
     if (!taken.second) {
       job.early_line = "ERR: " + job.destination + " is already the destination of " +

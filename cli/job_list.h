@@ -10,7 +10,7 @@
 
 struct Job {
   std::string source;       // a path, or "-" for standard input
-  std::string destination;  // a path, or "-" for standard output
+  std::string destination;  // a path, "-" for standard output, empty with -t
   int64_t size = 0;         // the source's bytes, 0 when unknown
   // Set when the job fails before it is started: its one line, or a skip.
   std::string early_line;

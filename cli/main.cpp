@@ -1,6 +1,9 @@
 // sondrik [OPTION]... SOURCE...: converts MP2 files into WAV files, beside
 // them or under an output folder, several at once.
+#include <cerrno>
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <unistd.h>
 
 #include "cli/job_list.h"
@@ -59,18 +62,43 @@ int main(int argc, char** argv) {
     }
   }
 
+  // Opened before any conversion, so a report that can't be written costs nothing.
+  FILE* report = nullptr;
+  if (!options.report_path.empty()) {
+    report = fopen(options.report_path.c_str(), "w");
+    if (report == nullptr) {
+      fprintf(stderr, "ERR %d creating report %s\n", errno, options.report_path.c_str());
+      return kExitUsage;
+    }
+  }
+
   PoolSettings settings;
   settings.jobs = options.jobs > 0 ? options.jobs : processors();
   settings.force = options.force;
-  settings.make_folders = !options.output_dir.empty();
+  settings.make_folders = !options.output_dir.empty() && !options.test_only;
+  settings.test_only = options.test_only;
+  settings.strict = options.strict;
+  settings.report = report;
   settings.progress = !options.quiet;
   settings.routing.quiet = options.quiet;
   settings.routing.wav_on_stdout = options.to_stdout;
+  // Test switches: chunks of a few frames, on files of any size.
+  if (const char* frames = getenv("SONDRIK_CHUNK_FRAMES")) settings.chunk_frames = std::max(1, atoi(frames));
+  if (const char* bytes = getenv("SONDRIK_CHUNK_MIN_BYTES")) settings.chunk_min_bytes = atoll(bytes);
   const RunCounts counts = run_jobs(jobs, settings);
 
+  bool report_failed = false;
+  if (report != nullptr) {
+    report_failed = ferror(report) != 0;
+    report_failed |= fclose(report) != 0;
+    if (report_failed) fprintf(stderr, "ERR %d writing report %s\n", errno, options.report_path.c_str());
+  }
   const double wall_seconds = static_cast<uint32_t>(tick_count() - start_tick) / 1000.0;
-  fprintf(options.to_stdout ? stderr : stdout, "%s\n", summary_line(counts, wall_seconds).c_str());
+  const std::string summary =
+      options.test_only ? check_summary_line(counts, wall_seconds) : summary_line(counts, wall_seconds);
+  fprintf(options.to_stdout ? stderr : stdout, "%s\n", summary.c_str());
   fflush(stdout);
   if (stop_signal() != 0) return 128 + stop_signal();
-  return counts.failed > 0 ? kExitSomeFailed : kExitAllConverted;
+  const bool any_bad = counts.failed > 0 || (options.test_only && counts.damaged > 0) || report_failed;
+  return any_bad ? kExitSomeFailed : kExitAllConverted;
 }

@@ -13,14 +13,17 @@ const char kUsage[] =
     "      --skip-existing   leave existing WAV files and count them as done\n"
     "  -c, --stdout          write the WAV to standard output (one source only)\n"
     "  -q, --quiet           print only errors and the closing summary\n"
+    "  -t, --test            decode and check each file, write nothing: one verdict line\n"
+    "      --strict          count a source with gaps or CRC errors as failed\n"
+    "      --report FILE     write one JSON line per source into FILE\n"
     "  -h, --help            show this text\n"
     "      --version         show the version\n"
-    "Exit status: 0 when every file converted, 1 when any failed, 2 for a usage error,\n"
-    "130 or 143 when interrupted.\n";
+    "Exit status: 0 when every file converted, 1 when any failed (with -t or --strict\n"
+    "also when any was damaged), 2 for a usage error, 130 or 143 when interrupted.\n";
 
 namespace {
 
-enum LongOnly { kSkipExisting = 256, kVersion };
+enum LongOnly { kSkipExisting = 256, kVersion, kStrict, kReport };
 
 const option kLongOptions[] = {
     {"output-dir", required_argument, nullptr, 'o'},
@@ -29,6 +32,9 @@ const option kLongOptions[] = {
     {"skip-existing", no_argument, nullptr, kSkipExisting},
     {"stdout", no_argument, nullptr, 'c'},
     {"quiet", no_argument, nullptr, 'q'},
+    {"test", no_argument, nullptr, 't'},
+    {"strict", no_argument, nullptr, kStrict},
+    {"report", required_argument, nullptr, kReport},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kVersion},
     {nullptr, 0, nullptr, 0},
@@ -42,7 +48,7 @@ OptionsVerdict read_options(int argc, char** argv, Options* options, std::string
   optind = 1;
   for (;;) {
     int index = 0;
-    const int c = getopt_long(argc, argv, ":o:j:fcqh", kLongOptions, &index);
+    const int c = getopt_long(argc, argv, ":o:j:fcqth", kLongOptions, &index);
     if (c == -1) break;
     switch (c) {
       case 'o':
@@ -66,6 +72,16 @@ OptionsVerdict read_options(int argc, char** argv, Options* options, std::string
       case kSkipExisting: options->skip_existing = true; break;
       case 'c': options->to_stdout = true; break;
       case 'q': options->quiet = true; break;
+      case 't': options->test_only = true; break;
+      case kStrict: options->strict = true; break;
+      case kReport:
+        options->report_path = optarg;
+        // Standard output carries the lines already.
+        if (options->report_path.empty() || options->report_path == "-") {
+          *complaint = std::string("--report wants a file name, not '") + optarg + "'";
+          return OptionsVerdict::kUsageError;
+        }
+        break;
       case 'h': help = true; break;
       case kVersion: version = true; break;
       case ':':
@@ -90,6 +106,10 @@ OptionsVerdict read_options(int argc, char** argv, Options* options, std::string
   }
   if (options->to_stdout && !options->output_dir.empty()) {
     *complaint = "-c writes to standard output, -o into a folder: choose one";
+    return OptionsVerdict::kUsageError;
+  }
+  if (options->test_only && options->to_stdout) {
+    *complaint = "-t writes nothing, -c writes to standard output: choose one";
     return OptionsVerdict::kUsageError;
   }
   return OptionsVerdict::kRun;

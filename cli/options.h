@@ -12,6 +12,9 @@ struct Options {
   bool skip_existing = false;
   bool to_stdout = false;
   bool quiet = false;
+  bool test_only = false;   // decode and check, write no WAV file
+  bool strict = false;      // a damaged source counts as failed
+  std::string report_path;  // empty: no report
   std::vector<std::string> sources;
 };
 

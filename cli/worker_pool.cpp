@@ -8,6 +8,9 @@
 #include <mutex>
 #include <thread>
 
+#include "cli/json_report.h"
+#include "cli/sha256.h"
+#include "cli/chunk_pool.h"
 #include "cli/terminal_reports.h"
 #include "convert/convert.h"
 #include "platform/folders.h"
@@ -24,6 +27,8 @@ struct JobState {
   std::vector<std::string> lines;  // the worker's alone until kDone
   StreamOutcome outcome;
   bool succeeded = false;
+  std::string wav_left;  // the WAV file the conversion left, if any
+  std::string sha256;    // its digest, for the report
   std::atomic<bool> stop{false};
   // Progress, read by the main thread while the file runs.
   std::atomic<uint32_t> done{0};
@@ -57,11 +62,33 @@ std::string file_name_of(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// NAME.partial.wav for NAME.wav: where an unfinished conversion is left.
+std::string partial_name(const std::string& destination) {
+  return destination.substr(0, destination.size() - 4) + ".partial" + destination.substr(destination.size() - 4);
+}
+
+// The WAV file a conversion left: NAME.wav when it finished (as the stream
+// did, or at a change of rate or the 4 GiB limit), NAME.partial.wav after a
+// stop or a failure part-way, or none.
+std::string wav_left(const Job& job, const JobState& state) {
+  const StreamOutcome& outcome = state.outcome;
+  const bool decoded = outcome.ending != StreamEnding::Failed || outcome.failure != StreamFailure::None;
+  if (!decoded || job.destination.empty()) return std::string();
+  if (job.destination == kStandardStream) return job.destination;
+  const bool finished = state.succeeded || outcome.failure == StreamFailure::RateChanged ||
+                        outcome.failure == StreamFailure::WavFull;
+  if (finished) return path_exists(job.destination.c_str()) ? job.destination : std::string();
+  if (job.destination.size() < 4) return std::string();
+  const std::string partial = partial_name(job.destination);
+  return path_exists(partial.c_str()) ? partial : std::string();
+}
+
 // Converts one job on the calling thread, its lines and outcome into its state.
-void convert_job(const Job& job, JobState& state, const PoolSettings& settings, bool reports, PcmBatch* batch) {
+void convert_job(const Job& job, JobState& state, const PoolSettings& settings, bool reports, PcmBatch* batch,
+                 ChunkPool& chunks) {
   LogPaneWindow pane{keep_line, &state};
   ProgressBarWindow bar{keep_progress, &state};
-  if (settings.make_folders && job.destination != kStandardStream) {
+  if (settings.make_folders && !settings.test_only && job.destination != kStandardStream) {
     const std::string folder = folder_of(job.destination);
     if (!folder.empty() && !make_folders(folder.c_str())) {
       log_line(&pane, "ERR %d creating folder %s\r\n", last_error(), folder.c_str());
@@ -75,9 +102,30 @@ void convert_job(const Job& job, JobState& state, const PoolSettings& settings, 
   setup.stop = &state.stop;
   setup.existing = settings.force ? ExistingDestination::kReplace : ExistingDestination::kRefuse;
   setup.stream_kbps = &state.kbps;
+  // Only a finished file ever has the final name, so --skip-existing can trust it.
+  setup.through_part_file = true;
+  setup.test_only = settings.test_only;
+  // With threads to spare, a long file is decoded in chunks on all of them.
+  ChunkedStream chunked(chunks, settings.chunk_frames, settings.chunk_min_bytes);
+  if (settings.jobs > 1) setup.runner = &chunked.runner();
   watch_conversion(&state.stop);
   state.succeeded = convert_pair(job.source.c_str(), job.destination.c_str(), setup, &state.outcome) == 0;
   stop_watching(&state.stop);
+  if (settings.test_only) return;
+  state.wav_left = wav_left(job, state);
+  // A finished file only, read back from the disk so the digest is of what
+  // is there; a pipe can't be read back.
+  if (settings.report != nullptr && state.wav_left == job.destination && job.destination != kStandardStream &&
+      !path_is_special(job.destination.c_str())) {
+    state.sha256 = sha256_hex_of_file(state.wav_left);
+  }
+}
+
+std::string first_error_line(const std::vector<std::string>& lines) {
+  for (const std::string& line : lines) {
+    if (is_error_line(line)) return line;
+  }
+  return std::string();
 }
 
 // The audio a file's conversion gives: what its closing lines count.
@@ -98,6 +146,8 @@ class Pool {
   void work(bool reports);
   // The next job to start, or jobs_.size() when none may start.
   size_t take_job();
+  // True while a file is converting or may still start.
+  bool files_left();
   void print_finished(RunCounts& counts, bool& cleared);
   void draw_progress(ProgressLine& progress, uint32_t start_tick);
 
@@ -106,6 +156,7 @@ class Pool {
   std::vector<JobState> states_;
   std::mutex lock_;
   std::condition_variable changed_;
+  ChunkPool chunks_{settings_.jobs};
   size_t next_ = 0;
   size_t printed_ = 0;
   int64_t finished_bytes_ = 0;
@@ -132,14 +183,32 @@ size_t Pool::take_job() {
   return jobs_.size();
 }
 
+bool Pool::files_left() {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (next_ < jobs_.size() && stop_signal() == 0) return true;
+  for (const JobState& state : states_) {
+    if (state.phase == JobState::kRunning) return true;
+  }
+  return false;
+}
+
+// A thread takes the chunks of files being converted first, so that a long
+// file is never left to one core at the end, then the next file.
 void Pool::work(bool reports) {
   // The batch is this thread's, for one conversion after another.
   std::unique_ptr<PcmBatch> batch(new PcmBatch);
-  for (size_t index; (index = take_job()) < jobs_.size();) {
-    convert_job(jobs_[index], states_[index], settings_, reports, batch.get());
-    std::lock_guard<std::mutex> guard(lock_);
-    states_[index].phase = JobState::kDone;
-    changed_.notify_all();
+  for (;;) {
+    if (chunks_.help_once()) continue;
+    const size_t index = take_job();
+    if (index < jobs_.size()) {
+      convert_job(jobs_[index], states_[index], settings_, reports, batch.get(), chunks_);
+      std::lock_guard<std::mutex> guard(lock_);
+      states_[index].phase = JobState::kDone;
+      changed_.notify_all();
+      continue;
+    }
+    if (!files_left()) break;
+    chunks_.wait_for_work(20);
   }
 }
 
@@ -148,11 +217,31 @@ void Pool::print_finished(RunCounts& counts, bool& cleared) {
     cleared = true;
     JobState& state = states_[printed_];
     const Job& job = jobs_[printed_];
-    print_file_lines(settings_.routing, job.source, state.lines);
+    const bool damaged = state.succeeded && outcome_damaged(state.outcome);
+    const bool strict_fails = damaged && settings_.strict && !settings_.test_only;
+    if (settings_.report != nullptr) {
+      FileRecord record;
+      record.source = job.source;
+      record.outcome = outcome_word(job.skipped, state.succeeded, settings_.test_only, state.outcome);
+      record.failure = failure_word(job.skipped, state.succeeded, state.outcome);
+      record.message = first_error_line(state.lines);
+      record.destination = job.skipped ? job.destination : state.wav_left;
+      record.stream = state.outcome;
+      record.sha256 = state.sha256;
+      fprintf(settings_.report, "%s\n", report_line(record).c_str());
+      fflush(settings_.report);
+    }
+    if (settings_.test_only) {
+      print_lines(settings_.routing, {verdict_line(job.source, state.succeeded, state.outcome, state.lines)});
+    } else {
+      if (strict_fails) state.lines.push_back(strict_line(job.source, state.outcome));
+      print_file_lines(settings_.routing, job.source, state.lines);
+    }
     if (job.skipped) {
       ++counts.skipped;
-    } else if (state.succeeded) {
+    } else if (state.succeeded && !strict_fails) {
       ++counts.converted;
+      if (damaged) ++counts.damaged;
     } else {
       ++counts.failed;
     }
@@ -204,7 +293,8 @@ RunCounts Pool::run() {
   ProgressLine progress = make_progress_line(settings_.progress);
   const uint32_t start_tick = tick_count();
   std::vector<std::thread> threads;
-  const size_t wanted = static_cast<size_t>(settings_.jobs) < jobs_.size() ? settings_.jobs : jobs_.size();
+  // Every thread may help with another file's chunks: as many as -j asks.
+  const size_t wanted = static_cast<size_t>(settings_.jobs);
   // Without a progress line the conversions need not report their bytes.
   for (size_t i = 0; i < wanted; ++i) threads.emplace_back(&Pool::work, this, progress.enabled);
 

@@ -3,6 +3,7 @@
 // when it is done; one progress line follows the bytes of all files.
 #pragma once
 
+#include <cstdio>
 #include <vector>
 
 #include "cli/job_list.h"
@@ -13,6 +14,13 @@ struct PoolSettings {
   bool force = false;
   bool make_folders = false;  // destinations under an output folder
   bool progress = false;      // wanted; drawn only on a terminal
+  bool test_only = false;     // decode and check: one verdict line per file
+  bool strict = false;        // a converted file with damage counts as failed
+  FILE* report = nullptr;     // a JSON line per file, as its lines are printed
+  // A file of chunk_min_bytes or more is decoded in chunks of chunk_frames
+  // frames on every thread when there are several.
+  int chunk_frames = 192;
+  int64_t chunk_min_bytes = 4 << 20;
   LineRouting routing;
 };
 

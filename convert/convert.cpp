@@ -74,6 +74,8 @@ enum class PartEnding { kFinished, kPartial, kNothing };
 // before a change of sample rate, the part that fits in 4 GiB.
 PartEnding part_ending(int result, const StreamOutcome& outcome) {
   if (result == 0) return PartEnding::kFinished;
+  // Another layer's file whose few Layer II look-alikes made some noise.
+  if (outcome.failure == StreamFailure::OtherLayer) return PartEnding::kNothing;
   if (outcome.failure == StreamFailure::RateChanged || outcome.failure == StreamFailure::WavFull) {
     return PartEnding::kFinished;
   }
@@ -210,6 +212,7 @@ int convert_one(const char* source, const char* destination, const ConversionSet
   request.discard_output = !writes;
   request.input_name = from_stdin ? "standard input" : source;
   request.track_id = track_id;
+  request.runner = setup.runner;
   request.track_number = setup.track;
   request.output_name = to_stdout ? "standard output" : through_part ? partial : destination;
   const int result = decode_stream(request, outcome);

@@ -4,6 +4,7 @@
 
 #include <atomic>
 
+#include "decoder/frame_list.h"
 #include "decoder/stream.h"
 #include "platform/platform.h"
 
@@ -31,6 +32,7 @@ struct ConversionSetup {
   // NAME.wav directly.
   bool through_part_file = false;
   bool test_only = false;  // decode and check, write nothing
+  const ChunkRunner* runner = nullptr;  // as in DecodeRequest: a long file on several threads
   // Of a transport or program stream: the MPEG audio track to convert,
   // from 1; 0: every one, the first into NAME.wav, track N into NAME.N.wav.
   int track = 0;

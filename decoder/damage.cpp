@@ -142,7 +142,8 @@ void log_damage(const DecoderContext& ctx) {
     const Gap& gap = outcome.gaps[i];
     format_time(ctx, gap.sample, time);
     if (gap.packets == 0) {
-      log_line(ctx.log, "gap: %" PRId64 " bytes skipped at %s (byte %" PRId64 ")\r\n", gap.length, time, gap.offset);
+      log_line(ctx.log, "gap: %" PRId64 " %s skipped at %s (byte %" PRId64 ")\r\n", gap.length,
+               gap.length == 1 ? "byte" : "bytes", time, gap.offset);
       continue;
     }
     char frame[40] = "";

@@ -205,7 +205,6 @@ const int32_t OtherLayerBitrates[2][2][16] = {
 };
 // By version bits: MPEG-2.5, reserved, MPEG-2, MPEG-1.
 const int32_t OtherLayerRates[4][3] = {{11025, 12000, 8000}, {0, 0, 0}, {22050, 24000, 16000}, {44100, 48000, 32000}};
-constexpr int kOtherLayerConfirmations = 3;
 
 // The length of the Layer I or III frame whose header is at p, else 0.
 int other_layer_length(const uint8_t* p) {
@@ -291,9 +290,7 @@ bool search_frame(DecoderContext& ctx, FrameHeader& header) {
       close_run(ctx, run);
       return true;
     }
-    if (ctx.frame_count == 0 && ctx.other_layer_frames[1] + ctx.other_layer_frames[3] < kOtherLayerConfirmations) {
-      note_other_layer(ctx);
-    }
+    note_other_layer(ctx);
     if (run.length == 0) run.start = input_position(ctx);
     run.all_ff = run.all_ff && ctx.input_buffer[ctx.cursor] == 0xFF;
     run.length += 1;
@@ -550,12 +547,19 @@ PassEnd run_pass(DecoderContext& ctx, FrameHeader& header) {
   return PassEnd::EndOfInput;
 }
 
+// A Layer III (or I) file in which a few Layer II headers happened to
+// confirm each other: the search met its own layer's frames far more often.
+bool mostly_other_layer(const DecoderContext& ctx) {
+  const int64_t other = ctx.other_layer_frames[1] + ctx.other_layer_frames[3];
+  return other >= 8 && other > 4 * ctx.frame_count;
+}
+
 // Closes the WAV file the way the pass ended.
 int finish_pass(DecoderContext& ctx, PassEnd end, int32_t next_rate) {
   switch (end) {
     case PassEnd::EndOfInput:
       final_progress_report(ctx);
-      return ctx.frame_count == 0 ? finish_without_frames(ctx) : finish_stream(ctx);
+      return ctx.frame_count == 0 || mostly_other_layer(ctx) ? finish_without_frames(ctx) : finish_stream(ctx);
     case PassEnd::CutShort:
       final_progress_report(ctx);
       return finish_stream(ctx);
@@ -710,8 +714,12 @@ int start_stream(DecoderContext& ctx, SynthesisPath path) {
   }
   ctx.bytes_read = got;
   ctx.file_size = file_size(ctx.input);
-  ctx.outcome.input_size = ctx.file_size;
-  if (ctx.file_size < 0) ctx.file_size = 0;
+  // A pipe has no size to tell; an input that can be read at any place has.
+  uint8_t probe = 0;
+  uint32_t probed = 0;
+  const bool rereadable = file_read_at(ctx.input, 0, &probe, 1, &probed) && probed == 1;
+  if (ctx.file_size < 0 || !rereadable) ctx.file_size = 0;
+  ctx.outcome.input_size = rereadable ? ctx.file_size : -1;
   const char* foreign = foreign_format_name(ctx.input_buffer, got);
   if (foreign != nullptr) {
     log_line(ctx.log, "ERR: %s is %s %s file, not MPEG audio\r\n", ctx.input_name, foreign[0] == 'O' || foreign[0] == 'M' ? "an" : "a",
@@ -740,11 +748,8 @@ int start_stream(DecoderContext& ctx, SynthesisPath path) {
   // A long file that can be read again at any place, into an output that
   // takes its header last (or none), is decoded on every core.
   const ChunkRunner* runner = ctx.runner;
-  uint8_t probe = 0;
-  uint32_t probed = 0;
-  if (runner != nullptr && !ctx.from_container && ctx.file_size > 0 && ctx.file_size >= runner->min_input_bytes &&
-      (ctx.wav_layout != WavLayout::Stream || ctx.discard_output) &&
-      file_read_at(ctx.input, 0, &probe, 1, &probed) && probed == 1) {
+  if (runner != nullptr && !ctx.from_container && rereadable && ctx.file_size >= runner->min_input_bytes &&
+      (ctx.wav_layout != WavLayout::Stream || ctx.discard_output)) {
     int result = -1;
     if (convert_in_chunks(ctx, *runner, path, &result)) return result;
     // Back to the start for the one pass; nothing was written.

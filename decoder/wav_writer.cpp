@@ -351,6 +351,7 @@ int finish_interrupted(DecoderContext& ctx) {
 
 int finish_without_frames(DecoderContext& ctx) {
   if (finish_stream(ctx) != 0) return -1;
+  ctx.outcome.ending = StreamEnding::Failed;
   // The most common mistake: an MP3 file (or a Layer I one) among the MP2 files.
   // Two confirmed frames at least: one may be chance.
   const int layer = ctx.other_layer_frames[1] >= 2 ? 3 : ctx.other_layer_frames[3] >= 2 ? 1 : 0;

@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a task needs, only those missing.
-#   install-deps.sh build   compiler and CMake, and what makes the sample stream
+#   install-deps.sh build   compiler, CMake, the JSON header, and what makes the sample stream
 #   install-deps.sh test    everything the test suites drive
 set -euo pipefail
 
-build_packages=(cmake g++ make twolame sox)
+build_packages=(cmake g++ make twolame sox nlohmann-json3-dev)
 test_packages=("${build_packages[@]}" libgtest-dev ffmpeg mpg123 libsox-fmt-all clang libclang-rt-14-dev
                g++-mingw-w64-i686 mingw-w64-tools wine wine32:i386 xvfb imagemagick binutils-mingw-w64-i686
-               g++-aarch64-linux-gnu qemu-user-static dpkg-dev man-db util-linux)
+               g++-aarch64-linux-gnu qemu-user-static dpkg-dev man-db util-linux jq)
 
 case "${1:-build}" in
   build) wanted=("${build_packages[@]}") ;;

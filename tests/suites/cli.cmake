@@ -12,3 +12,5 @@ add_test(NAME cli.stdin_to_stdout_read_by_sox_and_ffmpeg
 add_test(NAME cli.debian_package_installs_and_runs COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/cli_package.sh ${PROJECT_BINARY_DIR})
 set_tests_properties(cli.converts_encoder_streams_readable_by_sox_and_ffprobe cli.debian_package_installs_and_runs
                      PROPERTIES SKIP_RETURN_CODE 77)
+add_test(NAME cli.damage_is_reported_checked_and_resumed
+         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/cli_damage.sh $<TARGET_FILE:sondrik>)

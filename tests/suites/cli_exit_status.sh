@@ -70,16 +70,16 @@ expect "files after --" 0 "$sondrik" -f -- -x.mp2 two.mp2
 cp one.mp2 long.mp2  # one whole frame of 192 bytes at 64 kbit/s
 for _ in $(seq 1 18); do cat long.mp2 long.mp2 >twice.mp2; mv twice.mp2 long.mp2; done
 for signal in INT TERM; do
-  rm -f long.wav
+  rm -f long.wav long.partial.wav
   "$sondrik" long.mp2 >out.txt 2>err.txt &
   pid=$!
-  for _ in $(seq 1 200); do [ "$(stat -c %s long.wav 2>/dev/null || echo 0)" -gt 1000000 ] && break; sleep 0.01; done
+  for _ in $(seq 1 200); do [ "$(stat -c %s long.wav.part 2>/dev/null || echo 0)" -gt 1000000 ] && break; sleep 0.01; done
   kill -$signal $pid
   wait $pid
   status=$?
   wanted=$([ $signal = INT ] && echo 130 || echo 143)
   [ $status -eq "$wanted" ] || { fail "SIG$signal: exit $status, wanted $wanted"; cat out.txt err.txt; }
-  grep -q '^ERR: interrupted after [0-9]* frames; long.wav holds the part before$' err.txt ||
+  grep -q '^ERR: interrupted after [0-9]* frames; long.partial.wav holds the part before$' err.txt ||
     { fail "SIG$signal: the interrupted line"; cat err.txt; }
 done
 

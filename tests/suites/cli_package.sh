@@ -30,7 +30,7 @@ version=$(/usr/bin/sondrik --version)
 [ "$version" = "sondrik $(dpkg-deb -f "$deb" Version)" ] || fail "installed: --version says '$version'"
 page=$(man -l /usr/share/man/man1/sondrik.1.gz 2>&1 | col -b)
 grep -q -- '--output-dir' <<<"$page" && grep -q 'EXIT STATUS' <<<"$page" || { fail "man -l"; echo "$page" | head; }
-for option in --output-dir --jobs --force --skip-existing --stdout --quiet --help --version; do
+for option in --output-dir --jobs --force --skip-existing --stdout --quiet --test --strict --report --track --files-from --null --shard --help --version; do
   grep -q -- "$option" <<<"$page" || fail "the manual page leaves out $option"
 done
 dpkg_retry -r sondrik || fail "dpkg -r"

@@ -118,7 +118,7 @@ case "$name" in
     frames=0
     reference_input=""
     expect_result=1
-    expect_last_line="ERR: no MPEG audio frames found" ;;
+    expect_last_line="ERR: $mp2 is an MPEG Layer III (MP3) stream; only Layer II is converted" ;;
   *) echo "unknown case $name"; exit 2 ;;
 esac
 [ -s "$mp2" ] && [ -n "$frames" ] || { echo "FAIL: could not make the stream"; exit 1; }
@@ -140,8 +140,8 @@ if [ -n "$reference_input" ]; then
   mpg123 -q -w mpg123.wav "$reference_input" || { echo "FAIL: mpg123 failed"; failed=1; }
   comparison=$("$compare" "$wav" mpg123.wav "$max_shift" "$tolerance") || failed=1
   echo "mpg123: $comparison"
-elif [ "$(stat -c %s "$wav" 2>/dev/null)" != 44 ]; then
-  echo "FAIL: the WAV file should be its 44-byte header alone"
+elif [ -e "$wav" ]; then
+  echo "FAIL: a stream without Layer II frames left a WAV file"
   failed=1
 fi
 if $same_as_plain; then
