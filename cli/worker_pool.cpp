@@ -105,6 +105,7 @@ void convert_job(const Job& job, JobState& state, const PoolSettings& settings, 
   // Only a finished file ever has the final name, so --skip-existing can trust it.
   setup.through_part_file = true;
   setup.test_only = settings.test_only;
+  setup.track = settings.track;
   // With threads to spare, a long file is decoded in chunks on all of them.
   ChunkedStream chunked(chunks, settings.chunk_frames, settings.chunk_min_bytes);
   if (settings.jobs > 1) setup.runner = &chunked.runner();

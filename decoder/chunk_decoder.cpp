@@ -75,7 +75,11 @@ uint8_t decode_listed_frame(DecoderContext& ctx, const FrameList& list, int64_t 
 int decode_chunk(const FrameList& list, int64_t first, int64_t count, FileHandle input, int64_t input_size,
                  SynthesisPath path, ChunkOutput& out) {
   DecoderContext ctx{};
-  start_synthesis(ctx.synthesis, path);
+  if (list.matrix != nullptr) {
+    start_synthesis_like(ctx.synthesis, *list.matrix);
+  } else {
+    start_synthesis(ctx.synthesis, path);
+  }
   ctx.two_channel_seen = list.two_channels;
   InputWindow window;
   window.input = input;

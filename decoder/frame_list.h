@@ -45,6 +45,8 @@ struct FrameList {
   bool two_channels;  // some frame has two channels: every frame is written with two
   ListEnd end;
   int32_t next_rate;  // RateChanged: the rate of the frame after the last
+  // The stream's matrixing coefficients, computed once: each chunk copies them.
+  const SynthesisState* matrix;
 };
 
 // Values of PCM one frame may need: 1152 sample frames of two channels.

@@ -655,6 +655,7 @@ bool convert_in_chunks(DecoderContext& ctx, const ChunkRunner& runner, Synthesis
              : listed == PassEnd::RateChanged ? ListEnd::RateChanged
                                               : ListEnd::EndOfInput;
   list.next_rate = header.sample_rate;
+  list.matrix = &ctx.synthesis;
 
   // Written from the start as the one pass writes its last pass; the
   // listing's byte accounts stand.

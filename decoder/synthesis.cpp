@@ -114,6 +114,14 @@ void start_synthesis(SynthesisState& state, SynthesisPath path) {
   reset_synthesis(state);
 }
 
+void start_synthesis_like(SynthesisState& state, const SynthesisState& computed) {
+  state.kernel = computed.kernel;
+  memcpy(state.cos_matrix, computed.cos_matrix, sizeof state.cos_matrix);
+  memcpy(state.matrix_columns, computed.matrix_columns, sizeof state.matrix_columns);
+  state.computed_rows = computed.computed_rows;
+  reset_synthesis(state);
+}
+
 void advance_v_offset(SynthesisState& state) { state.v_offset = (state.v_offset - 64) & (kRingLength - 1); }
 
 void synthesize_channel(SynthesisState& state, double* ring, const double* samples, int sblimit, int16_t* pcm) {

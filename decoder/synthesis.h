@@ -22,6 +22,8 @@ void lay_out_cos_matrix(SynthesisState& state);
 void reset_synthesis(SynthesisState& state);
 // A stream's start: the matrix, empty rings, and the kernel of `path`.
 void start_synthesis(SynthesisState& state, SynthesisPath path);
+// The same with the coefficients another state computed.
+void start_synthesis_like(SynthesisState& state, const SynthesisState& computed);
 void advance_v_offset(SynthesisState& state);
 // Before a frame of `channels` channels: when the other body wrote the last
 // frame, its rings go idle here (see the function).
