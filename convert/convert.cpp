@@ -302,18 +302,30 @@ int convert_pair(const char* source, const char* destination, const ConversionSe
       result = -1;
     } else {
       char path[kDestinationPathSize + 16];
-      // Standard output takes one track: the first, or the one asked for.
-      const bool named = to_stdout || track_destination(destination, setup.track != 0 ? 1 : number, path);
+      // Standard output takes one track: the first, or the one asked for. A
+      // check writes nothing: no names.
+      const bool named = to_stdout || setup.test_only ||
+                         track_destination(destination, setup.track != 0 ? 1 : number, path);
       if (!named) {
         log_line(setup.log, "ERR: destination path is longer than %d characters\r\n", kDestinationPathSize - 1);
         result = -1;
-      } else if (convert_one(source, to_stdout ? destination : path, setup, track.id, &track_outcome) != 0) {
+      } else if (convert_one(source, to_stdout || setup.test_only ? destination : path, setup, track.id,
+                             &track_outcome) != 0) {
         result = -1;
       }
     }
-    // The first track's outcome, or the first failure's.
+    // The first track's outcome, or the first failure's; the damage of every track counts.
     const bool track_failed = track_outcome.ending != StreamEnding::Converted;
-    if (!outcome_taken || (track_failed && !failure_taken)) *outcome = track_outcome;
+    if (!outcome_taken || (track_failed && !failure_taken)) {
+      const int64_t gaps = outcome_taken ? outcome->gap_count : 0;
+      const int64_t crc_errors = outcome_taken ? outcome->crc_error_count : 0;
+      *outcome = track_outcome;
+      outcome->gap_count += gaps;
+      outcome->crc_error_count += crc_errors;
+    } else {
+      outcome->gap_count += track_outcome.gap_count;
+      outcome->crc_error_count += track_outcome.crc_error_count;
+    }
     outcome_taken = true;
     failure_taken = failure_taken || track_failed;
     if (to_stdout) break;

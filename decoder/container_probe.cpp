@@ -23,6 +23,27 @@ bool syncs_every_packet(const uint8_t* bytes, size_t size, size_t first_sync, si
   return packets >= kFewestPackets;
 }
 
+// A pack header at `at` whose length leads to the next start code: MPEG-2
+// (14 bytes and its stuffing) or MPEG-1 (12 bytes).
+bool pack_header_at(const uint8_t* bytes, size_t size, size_t at) {
+  if (at + 14 > size || bytes[at] != 0 || bytes[at + 1] != 0 || bytes[at + 2] != 1 || bytes[at + 3] != 0xBA) {
+    return false;
+  }
+  size_t length = 0;
+  if ((bytes[at + 4] & 0xC4) == 0x44) {
+    length = 14 + (bytes[at + 13] & 7);
+  } else if ((bytes[at + 4] & 0xF1) == 0x21) {
+    length = 12;
+  } else {
+    return false;
+  }
+  const size_t next = at + length;
+  return next + 3 <= size && bytes[next] == 0 && bytes[next + 1] == 0 && bytes[next + 2] == 1;
+}
+
+// How far into a program stream cut anywhere its first pack is looked for.
+constexpr size_t kPackReach = 64 * 1024;
+
 }  // namespace
 
 ContainerFormat probe_container(const uint8_t* bytes, size_t size) {
@@ -42,6 +63,13 @@ ContainerFormat probe_container(const uint8_t* bytes, size_t size) {
     const bool mpeg1_pack = (bytes[4] & 0xF1) == 0x21;
     if (bytes[3] == 0xBA && (mpeg2_pack || mpeg1_pack)) format.kind = ContainerKind::Program;
     if (bytes[3] >= 0xC0 && bytes[3] <= 0xDF) format.kind = ContainerKind::Pes;
+    if (format.kind != ContainerKind::Elementary) return format;
+  }
+  // A program stream cut inside a pack: from the first whole pack on.
+  for (size_t at = 1; at < kPackReach && at + 14 <= size; ++at) {
+    if (bytes[at] == 0 && pack_header_at(bytes, size, at)) {
+      return ContainerFormat{ContainerKind::Program, 0, 0, static_cast<int32_t>(at)};
+    }
   }
   return format;
 }

@@ -76,6 +76,8 @@ struct ContainerSource {
   uint32_t prefix_left;
 };
 
+constexpr int kContainerProbeBytes = 64 * 1024;
+
 // Container losses waiting for the frame or run they fall in.
 constexpr int kPendingTrackGaps = 64;
 
@@ -102,7 +104,9 @@ struct DecoderContext {
   int track_number;
   ContainerFormat container_format;
   ContainerSource container_source;
-  uint8_t container_prefix[kInputBufferSize];
+  // A pipe's first bytes, which also show its tracks: enough for a table
+  // and the first packet of each track in most captures.
+  uint8_t container_prefix[kContainerProbeBytes];
   Demuxer demux;
   TrackGap pending_gaps[kPendingTrackGaps];
   int pending_gap_first;

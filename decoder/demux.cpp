@@ -82,7 +82,7 @@ void start_demux(Demuxer& d, const ContainerFormat& format, uint16_t track_id, R
   d.track_id = track_id;
   d.read = read;
   d.source = source;
-  d.skip_left = format.kind == ContainerKind::Transport ? format.start : 0;
+  d.skip_left = format.kind == ContainerKind::Transport || format.kind == ContainerKind::Program ? format.start : 0;
   d.pes.stage = PesStage::Waiting;
   d.last_cc = -1;
   d.input_ended = format.kind == ContainerKind::Transport && !holds_transport_layout(format);

@@ -673,19 +673,37 @@ bool convert_in_chunks(DecoderContext& ctx, const ChunkRunner& runner, Synthesis
 // the buffer: the stream to decode is the request's track, or else the first
 // MPEG audio track these bytes show. 0, or -1 after one line.
 int start_container(DecoderContext& ctx, const ContainerFormat& format, uint32_t got) {
-  int32_t track = ctx.track_id;
-  if (track < 0) {
-    TrackList tracks;
-    list_tracks(format, ctx.input_buffer, got, &tracks);
+  // The tracks these bytes show, and more of the input's when they show none.
+  memcpy(ctx.container_prefix, ctx.input_buffer, got);
+  uint32_t have = got;
+  TrackList tracks;
+  const TrackInfo* chosen = nullptr;
+  for (;;) {
+    list_tracks(format, ctx.container_prefix, have, &tracks);
     int number = 0;
-    for (int i = 0; i < tracks.count && track < 0; ++i) {
-      if (tracks.tracks[i].codec == TrackCodec::MpegAudio && ++number == ctx.track_number) track = tracks.tracks[i].id;
+    for (int i = 0; i < tracks.count && chosen == nullptr; ++i) {
+      const TrackInfo& track = tracks.tracks[i];
+      if (track.codec != TrackCodec::MpegAudio) continue;
+      ++number;
+      if (ctx.track_id >= 0 ? track.id == ctx.track_id : number == ctx.track_number) chosen = &track;
     }
-    if (track < 0) {
-      log_line(ctx.log, "ERR: %s holds no MPEG audio track\r\n", ctx.input_name);
-      ctx.outcome.failure = StreamFailure::NoAudioTrack;
-      return -1;
+    uint32_t more = 0;
+    if (chosen != nullptr || ctx.track_id >= 0 || have == kContainerProbeBytes ||
+        !file_read(ctx.input, ctx.container_prefix + have, kContainerProbeBytes - have, &more) || more == 0) {
+      break;
     }
+    have += more;
+  }
+  if (chosen == nullptr && ctx.track_id < 0) {
+    log_line(ctx.log, "ERR: %s holds no MPEG audio track\r\n", ctx.input_name);
+    ctx.outcome.failure = StreamFailure::NoAudioTrack;
+    return -1;
+  }
+  if (chosen != nullptr && chosen->scrambled) {
+    log_line(ctx.log, "ERR: track %d (%s 0x%04X) is scrambled; not converted\r\n", ctx.track_number,
+             format.kind == ContainerKind::Transport ? "PID" : "stream", chosen->id);
+    ctx.outcome.failure = StreamFailure::Scrambled;
+    return -1;
   }
   ctx.container_format = format;
   ctx.container_source.input = ctx.input;
@@ -693,11 +711,10 @@ int start_container(DecoderContext& ctx, const ContainerFormat& format, uint32_t
   // Read from the start again where the input can; a pipe's first bytes
   // are kept and handed over first.
   if (!file_seek(ctx.input, 0)) {
-    memcpy(ctx.container_prefix, ctx.input_buffer, got);
     ctx.container_source.prefix = ctx.container_prefix;
-    ctx.container_source.prefix_left = got;
+    ctx.container_source.prefix_left = have;
   }
-  ctx.track_id = track;
+  if (chosen != nullptr) ctx.track_id = chosen->id;
   ctx.from_container = true;
   restart_container(ctx);
   return 0;
