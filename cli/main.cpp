@@ -24,6 +24,29 @@ int usage_error(const std::string& complaint) {
   return kExitUsage;
 }
 
+// Appends the sources of the --files-from list to options->sources. False
+// after an ERR line when the list can't be read.
+bool read_source_list(Options* options) {
+  const bool from_stdin = options->files_from == "-";
+  FILE* list = from_stdin ? stdin : fopen(options->files_from.c_str(), "rb");
+  if (list == nullptr) {
+    fprintf(stderr, "ERR %d opening list %s\n", errno, options->files_from.c_str());
+    return false;
+  }
+  std::string bytes;
+  char buffer[65536];
+  for (size_t n; (n = fread(buffer, 1, sizeof buffer, list)) > 0;) bytes.append(buffer, n);
+  const bool failed = ferror(list) != 0;
+  const int error = errno;
+  if (!from_stdin) fclose(list);
+  if (failed) {
+    fprintf(stderr, "ERR %d reading list %s\n", error, options->files_from.c_str());
+    return false;
+  }
+  split_source_list(bytes, options->null_separated, &options->sources);
+  return true;
+}
+
 int processors() {
   const long count = sysconf(_SC_NPROCESSORS_ONLN);
   return count > 0 ? static_cast<int>(count) : 1;
@@ -45,6 +68,15 @@ int main(int argc, char** argv) {
       return usage_error(complaint);
     case OptionsVerdict::kRun:
       break;
+  }
+
+  if (!options.files_from.empty()) {
+    const size_t given = options.sources.size();
+    if (!read_source_list(&options)) return kExitUsage;
+    if (options.files_from == "-" &&
+        std::find(options.sources.begin() + given, options.sources.end(), "-") != options.sources.end()) {
+      return usage_error("the list on standard input names '-', standard input itself");
+    }
   }
 
   watch_stop_signals();
@@ -78,6 +110,7 @@ int main(int argc, char** argv) {
   settings.make_folders = !options.output_dir.empty() && !options.test_only;
   settings.test_only = options.test_only;
   settings.strict = options.strict;
+  settings.track = options.track;
   settings.report = report;
   settings.progress = !options.quiet;
   settings.routing.quiet = options.quiet;

@@ -1,12 +1,16 @@
 #include "cli/options.h"
 
+#include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <getopt.h>
 
 const char kUsage[] =
     "usage: sondrik [OPTION]... SOURCE...\n"
-    "Converts MPEG-1 Layer II files into 16-bit PCM WAV files. A SOURCE is a file,\n"
-    "a folder (every .mp2, .mpa, .m2a and .mpeg file under it) or - (standard input).\n"
+    "Converts MPEG-1 Layer II files, and the MPEG audio tracks of transport and\n"
+    "program streams, into 16-bit PCM WAV files. A SOURCE is a file, a folder (every\n"
+    ".mp2, .mpa, .m2a, .mpeg, .mpg, .vob, .ts, .m2ts and .mts file under it) or -\n"
+    "(standard input).\n"
     "  -o, --output-dir DIR  write the WAV files into DIR, mirroring folders given\n"
     "  -j, --jobs N          convert up to N files at once (default: one per processor)\n"
     "  -f, --force           replace existing WAV files\n"
@@ -16,6 +20,13 @@ const char kUsage[] =
     "  -t, --test            decode and check each file, write nothing: one verdict line\n"
     "      --strict          count a source with gaps or CRC errors as failed\n"
     "      --report FILE     write one JSON line per source into FILE\n"
+    "      --track N         of a transport or program stream, convert only MPEG\n"
+    "                        audio track N, into NAME.wav\n"
+    "      --files-from FILE\n"
+    "                        more sources, one a line, from FILE (-: standard input)\n"
+    "      --null            the paths in that list end in NUL, not a newline\n"
+    "      --shard K/N       convert only the files of shard K of N (1 <= K <= N),\n"
+    "                        chosen by a hash of each file's name\n"
     "  -h, --help            show this text\n"
     "      --version         show the version\n"
     "Exit status: 0 when every file converted, 1 when any failed (with -t or --strict\n"
@@ -23,7 +34,9 @@ const char kUsage[] =
 
 namespace {
 
-enum LongOnly { kSkipExisting = 256, kVersion, kStrict, kReport };
+constexpr char kStandardInput[] = "-";
+
+enum LongOnly { kSkipExisting = 256, kVersion, kStrict, kReport, kTrack, kFilesFrom, kNull, kShard };
 
 const option kLongOptions[] = {
     {"output-dir", required_argument, nullptr, 'o'},
@@ -35,10 +48,31 @@ const option kLongOptions[] = {
     {"test", no_argument, nullptr, 't'},
     {"strict", no_argument, nullptr, kStrict},
     {"report", required_argument, nullptr, kReport},
+    {"track", required_argument, nullptr, kTrack},
+    {"files-from", required_argument, nullptr, kFilesFrom},
+    {"null", no_argument, nullptr, kNull},
+    {"shard", required_argument, nullptr, kShard},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kVersion},
     {nullptr, 0, nullptr, 0},
 };
+
+// A whole decimal number from 1 to INT_MAX at `text`, ending at `end` or,
+// without `end`, at the terminator.
+bool read_count(const char* text, int* value, const char** end = nullptr) {
+  if (*text < '0' || *text > '9') return false;
+  char* stop = nullptr;
+  errno = 0;
+  const long number = strtol(text, &stop, 10);
+  if (errno != 0 || number < 1 || number > INT_MAX) return false;
+  if (end != nullptr) {
+    *end = stop;
+  } else if (*stop != '\0') {
+    return false;
+  }
+  *value = static_cast<int>(number);
+  return true;
+}
 
 }  // namespace
 
@@ -82,6 +116,29 @@ OptionsVerdict read_options(int argc, char** argv, Options* options, std::string
           return OptionsVerdict::kUsageError;
         }
         break;
+      case kTrack:
+        if (!read_count(optarg, &options->track)) {
+          *complaint = std::string("--track wants a track number from 1, not '") + optarg + "'";
+          return OptionsVerdict::kUsageError;
+        }
+        break;
+      case kFilesFrom:
+        options->files_from = optarg;
+        if (options->files_from.empty()) {
+          *complaint = "--files-from needs a file name, or - for standard input";
+          return OptionsVerdict::kUsageError;
+        }
+        break;
+      case kNull: options->null_separated = true; break;
+      case kShard: {
+        const char* slash = nullptr;
+        if (!read_count(optarg, &options->shard, &slash) || *slash != '/' ||
+            !read_count(slash + 1, &options->shard_count) || options->shard > options->shard_count) {
+          *complaint = std::string("--shard wants K/N with 1 <= K <= N, not '") + optarg + "'";
+          return OptionsVerdict::kUsageError;
+        }
+        break;
+      }
       case 'h': help = true; break;
       case kVersion: version = true; break;
       case ':':
@@ -96,9 +153,22 @@ OptionsVerdict read_options(int argc, char** argv, Options* options, std::string
   if (help) return OptionsVerdict::kHelp;
   if (version) return OptionsVerdict::kVersion;
   for (int i = optind; i < argc; ++i) options->sources.push_back(argv[i]);
-  if (options->sources.empty()) {
+  if (options->sources.empty() && options->files_from.empty()) {
     *complaint = "no source given";
     return OptionsVerdict::kUsageError;
+  }
+  if (options->null_separated && options->files_from.empty()) {
+    *complaint = "--null says how a --files-from list is separated, but none is given";
+    return OptionsVerdict::kUsageError;
+  }
+  // Standard input can be read only once.
+  if (options->files_from == kStandardInput) {
+    for (const std::string& source : options->sources) {
+      if (source == kStandardInput) {
+        *complaint = "--files-from - reads the list from standard input, so '-' can't be a source too";
+        return OptionsVerdict::kUsageError;
+      }
+    }
   }
   if (options->force && options->skip_existing) {
     *complaint = "--force and --skip-existing contradict each other";

@@ -15,6 +15,13 @@ struct Options {
   bool test_only = false;   // decode and check, write no WAV file
   bool strict = false;      // a damaged source counts as failed
   std::string report_path;  // empty: no report
+  int track = 0;            // of a container source: only this MPEG audio track; 0: every one
+  std::string files_from;   // a file listing more sources, "-" for standard input; empty: none
+  bool null_separated = false;  // that list's paths end in NUL rather than a newline
+  // Of the files listed, convert only those whose name hashes to shard
+  // `shard` of `shard_count` (from 1); 0: every file.
+  int shard = 0;
+  int shard_count = 0;
   std::vector<std::string> sources;
 };
 

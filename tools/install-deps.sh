@@ -7,7 +7,7 @@ set -euo pipefail
 build_packages=(cmake g++ make twolame sox nlohmann-json3-dev)
 test_packages=("${build_packages[@]}" libgtest-dev ffmpeg mpg123 libsox-fmt-all clang libclang-rt-14-dev
                g++-mingw-w64-i686 mingw-w64-tools wine wine32:i386 xvfb imagemagick binutils-mingw-w64-i686
-               g++-aarch64-linux-gnu qemu-user-static dpkg-dev man-db util-linux jq)
+               g++-aarch64-linux-gnu qemu-user-static dpkg-dev man-db util-linux jq parallel)
 
 case "${1:-build}" in
   build) wanted=("${build_packages[@]}") ;;

@@ -14,3 +14,5 @@ set_tests_properties(cli.converts_encoder_streams_readable_by_sox_and_ffprobe cl
                      PROPERTIES SKIP_RETURN_CODE 77)
 add_test(NAME cli.damage_is_reported_checked_and_resumed
          COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/cli_damage.sh $<TARGET_FILE:sondrik>)
+add_test(NAME cli.shards_lists_and_tracks COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/cli_shards.sh $<TARGET_FILE:sondrik>)
+set_tests_properties(cli.shards_lists_and_tracks PROPERTIES SKIP_RETURN_CODE 77)
