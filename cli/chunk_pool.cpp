@@ -126,12 +126,15 @@ bool ChunkPool::help_once() {
 
 void ChunkPool::wake_all() {
   std::lock_guard<std::mutex> guard(lock_);
+  ++wakes_;
   changed_.notify_all();
 }
 
 void ChunkPool::wait_for_work(int timeout_ms) {
   std::unique_lock<std::mutex> guard(lock_);
+  const uint64_t wakes = wakes_;
   changed_.wait_for(guard, std::chrono::milliseconds(timeout_ms), [&] {
+    if (wakes_ != wakes) return true;
     for (const ChunkedStream* stream : offering_) {
       if (stream->next_open() >= 0) return true;
     }

@@ -71,9 +71,9 @@ class ChunkPool {
 
   // Decodes one chunk some conversion offers; false when none is open.
   bool help_once();
-  // Wakes the threads waiting in wait_for_work, for a stop.
+  // Wakes the threads waiting in wait_for_work: something else changed.
   void wake_all();
-  // Waits until a chunk is open or `timeout_ms` passes.
+  // Waits until a chunk is open, wake_all is called or `timeout_ms` passes.
   void wait_for_work(int timeout_ms);
 
  private:
@@ -82,4 +82,5 @@ class ChunkPool {
   std::mutex lock_;
   std::condition_variable changed_;
   std::vector<ChunkedStream*> offering_;
+  uint64_t wakes_ = 0;
 };

@@ -203,9 +203,13 @@ void Pool::work(bool reports) {
     const size_t index = take_job();
     if (index < jobs_.size()) {
       convert_job(jobs_[index], states_[index], settings_, reports, batch.get(), chunks_);
-      std::lock_guard<std::mutex> guard(lock_);
-      states_[index].phase = JobState::kDone;
-      changed_.notify_all();
+      {
+        std::lock_guard<std::mutex> guard(lock_);
+        states_[index].phase = JobState::kDone;
+        changed_.notify_all();
+      }
+      // The threads waiting for chunks see whether any file is left.
+      chunks_.wake_all();
       continue;
     }
     if (!files_left()) break;

@@ -127,13 +127,21 @@ void describe_track(const TrackInfo& track, bool transport, char (&out)[48]) {
 bool list_source_tracks(const char* source, ContainerFormat* format, TrackList* tracks) {
   FileHandle input = kNoFile;
   if (!file_open_read(source, &input)) return false;
-  constexpr uint32_t kProbeBytes = 4 << 20;
-  std::vector<uint8_t> head(kProbeBytes);
+  // Enough to know a container; only one is read further, for its tables.
+  constexpr uint32_t kProbeBytes = 64 * 1024;
+  constexpr uint32_t kTableBytes = 4 << 20;
+  std::vector<uint8_t> head;
   uint32_t have = 0;
-  while (have < kProbeBytes) {
+  for (uint32_t wanted = kProbeBytes; have < wanted;) {
+    head.resize(wanted);
     uint32_t got = 0;
-    if (!file_read(input, head.data() + have, kProbeBytes - have, &got) || got == 0) break;
+    if (!file_read(input, head.data() + have, wanted - have, &got) || got == 0) break;
     have += got;
+    if (have == kProbeBytes) {
+      *format = probe_container(head.data(), have);
+      if (format->kind == ContainerKind::Elementary) break;
+      wanted = kTableBytes;
+    }
   }
   file_close(input);
   *format = probe_container(head.data(), have);
