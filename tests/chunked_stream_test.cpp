@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <fcntl.h>
 #include <memory>
 #include <thread>
@@ -55,14 +56,16 @@ struct Decoded {
   StreamOutcome outcome;
 };
 
-Decoded convert(const Bytes& mp2, const ChunkRunner* runner) {
+// Converts `mp2` into `wav` (by default beside it, in a scratch folder).
+Decoded convert(const Bytes& mp2, const ChunkRunner* runner, std::string wav = "") {
   ScratchDir dir;
   write_file(dir.file("in.mp2"), mp2);
+  if (wav.empty()) wav = dir.file("out.wav");
   CapturedLog log;
   std::unique_ptr<PcmBatch> batch(new PcmBatch);
   DecodeRequest request;
   request.input = open(dir.file("in.mp2").c_str(), O_RDONLY);
-  request.output = open(dir.file("out.wav").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  request.output = open(wav.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   request.log = &log.pane;
   request.batch = batch.get();
   request.runner = runner;
@@ -70,7 +73,7 @@ Decoded convert(const Bytes& mp2, const ChunkRunner* runner) {
   run.result = decode_stream(request, &run.outcome);
   close(request.input);
   close(request.output);
-  run.wav = read_file(dir.file("out.wav"));
+  run.wav = read_file(wav);
   // The time taken is the one line that may differ.
   for (const std::string& line : log.lines) {
     if (line.compare(0, 17, "wav file written,") != 0) run.lines.push_back(line);
@@ -112,6 +115,23 @@ TEST(ChunkedStream, WritesTheBytesAndLinesOfTheOnePass) {
       }
     }
   }
+}
+
+TEST(ChunkedStream, ADiskThatFillsUpEndsAsInOnePass) {
+  ScratchDir mount_point;
+  SmallFilesystem fs(mount_point.path(), 256 * 1024);
+  if (!fs.mounted()) GTEST_SKIP() << "mounting a tmpfs needs root";
+  const Bytes music = golden("tl_48k_stereo_192k_music.mp2");
+  const Decoded one_pass = convert(music, nullptr, mount_point.file("one.wav"));
+  ASSERT_EQ(one_pass.result, -1);
+  ASSERT_EQ(one_pass.lines.back(), "ERR 28 writing output wav file\r\n");
+  remove(mount_point.file("one.wav").c_str());
+  ChunkPool pool(1);
+  ChunkedStream chunked(pool, 7, 0);
+  const Decoded run = convert(music, &chunked.runner(), mount_point.file("chunked.wav"));
+  EXPECT_GT(chunked.listed_frames(), 10u);
+  EXPECT_EQ(run.lines, one_pass.lines);
+  EXPECT_TRUE(run.wav == one_pass.wav);
 }
 
 }  // namespace

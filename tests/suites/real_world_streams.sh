@@ -136,6 +136,14 @@ found=$(sed -n -E 's/^([0-9]+) frames est .*/\1/p' <<<"$log")
 [ "$found" = "$frames" ] || { echo "FAIL: sondrik found ${found:-no} frames, the stream has $frames"; failed=1; }
 
 wav=stream.wav
+# Listed and decoded in chunks of 7 frames on two threads: the same bytes and lines.
+chunked=$(SONDRIK_CHUNK_FRAMES=7 SONDRIK_CHUNK_MIN_BYTES=0 "$sondrik" -j 2 -f -o chunked "$mp2" 2>&1)
+[ "$(grep -v -e 'wav file written' -e '^sondrik finished' <<<"$chunked")" = \
+  "$(grep -v -e 'wav file written' -e '^sondrik finished' <<<"$log")" ] ||
+  { echo "FAIL: decoded in chunks, the lines differ:"; echo "$chunked"; failed=1; }
+if [ -e "$wav" ]; then
+  cmp -s "$wav" "chunked/$wav" || { echo "FAIL: decoded in chunks, the WAV file differs"; failed=1; }
+fi
 if [ -n "$reference_input" ]; then
   mpg123 -q -w mpg123.wav "$reference_input" || { echo "FAIL: mpg123 failed"; failed=1; }
   comparison=$("$compare" "$wav" mpg123.wav "$max_shift" "$tolerance") || failed=1

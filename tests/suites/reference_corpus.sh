@@ -122,6 +122,13 @@ run_case() {
   local wav_size
   wav_size=$(stat -c %s "$wav" 2>/dev/null || echo 0)
   echo "$stats"
+  # Listed and decoded in chunks of 7 frames on two threads: the same bytes and lines.
+  local chunked
+  chunked=$(SONDRIK_CHUNK_FRAMES=7 SONDRIK_CHUNK_MIN_BYTES=0 "$sondrik" -j 2 -f -o "$work/chunked" "$mp2" 2>&1)
+  cmp -s "$wav" "$work/chunked/$name.wav" || { echo "FAIL: decoded in chunks, the WAV file differs"; failed=1; }
+  [ "$(grep -v -e 'wav file written' -e '^sondrik finished' <<<"$chunked")" = \
+    "$(grep -v -e 'wav file written' -e '^sondrik finished' <<<"$log")" ] ||
+    { echo "FAIL: decoded in chunks, the lines differ:"; echo "$chunked"; failed=1; }
   if [ "$frames" != "$encoder_frames" ]; then
     echo "FAIL: sondrik found ${frames:-no} frames, the encoder wrote $encoder_frames"
     failed=1
