@@ -65,7 +65,11 @@ uint8_t decode_listed_frame(DecoderContext& ctx, const FrameList& list, int64_t 
   set_bit_limit(ctx.bits, window.bytes + (window.end - window.start));
   restart_bits(ctx.bits, frame + kHeaderBytes + (header.crc ? 2 : 0));
   read_frame_body(ctx, header.mode, header.mode_extension);
-  synthesize_frame(ctx, pcm);
+  if (list.check_only) {
+    ctx.pcm_count = ctx.channel_count == 2 || ctx.two_channel_seen ? kFramePcmValues : kFramePcmValues / 2;
+  } else {
+    synthesize_frame(ctx, pcm);
+  }
   if (bits_ran_out(ctx.bits)) return kRanOut;
   return header.crc && !crc_matches(frame, crc_protected_bits(ctx)) ? kCrcError : 0;
 }

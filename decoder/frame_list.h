@@ -47,6 +47,7 @@ struct FrameList {
   int32_t next_rate;  // RateChanged: the rate of the frame after the last
   // The stream's matrixing coefficients, computed once: each chunk copies them.
   const SynthesisState* matrix;
+  bool check_only;  // the frames are read whole, but no PCM is wanted
 };
 
 // Values of PCM one frame may need: 1152 sample frames of two channels.

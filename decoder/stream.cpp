@@ -454,7 +454,12 @@ FrameStep decode_frame(DecoderContext& ctx, const FrameHeader& header) {
   set_bit_limit(ctx.bits, ctx.input_buffer + ctx.data_end);
   restart_bits(ctx.bits, frame + kHeaderBytes + (header.crc ? 2 : 0));  // the CRC word is not verified
   read_frame_body(ctx, header.mode, header.mode_extension);
-  synthesize_frame(ctx, frame_pcm(ctx));
+  // A check writes no PCM, so it needs none: the frame is read whole all the same.
+  if (ctx.discard_output) {
+    ctx.pcm_count = ctx.channel_count == 2 || ctx.two_channel_seen ? 2304 : 1152;
+  } else {
+    synthesize_frame(ctx, frame_pcm(ctx));
+  }
   // Zero bits past the end of the input are no frame: don't write what they made.
   if (bits_ran_out(ctx.bits)) return FrameStep::NotWritten;
   // Checked, not acted on: the frame is decoded all the same.
@@ -656,6 +661,7 @@ bool convert_in_chunks(DecoderContext& ctx, const ChunkRunner& runner, Synthesis
                                               : ListEnd::EndOfInput;
   list.next_rate = header.sample_rate;
   list.matrix = &ctx.synthesis;
+  list.check_only = ctx.discard_output;
 
   // Written from the start as the one pass writes its last pass; the
   // listing's byte accounts stand.
