@@ -1,5 +1,6 @@
 #include "cli/worker_pool.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -196,12 +197,14 @@ bool Pool::files_left() {
 // A thread takes the chunks of files being converted first, so that a long
 // file is never left to one core at the end, then the next file.
 void Pool::work(bool reports) {
-  // The batch is this thread's, for one conversion after another.
-  std::unique_ptr<PcmBatch> batch(new PcmBatch);
+  // The batch is this thread's, for one conversion after another; a thread
+  // that only ever helps with chunks needs none.
+  std::unique_ptr<PcmBatch> batch;
   for (;;) {
     if (chunks_.help_once()) continue;
     const size_t index = take_job();
     if (index < jobs_.size()) {
+      if (!batch) batch.reset(new PcmBatch);
       convert_job(jobs_[index], states_[index], settings_, reports, batch.get(), chunks_);
       {
         std::lock_guard<std::mutex> guard(lock_);
@@ -298,8 +301,12 @@ RunCounts Pool::run() {
   ProgressLine progress = make_progress_line(settings_.progress);
   const uint32_t start_tick = tick_count();
   std::vector<std::thread> threads;
-  // Every thread may help with another file's chunks: as many as -j asks.
-  const size_t wanted = static_cast<size_t>(settings_.jobs);
+  // Every thread may help with another file's chunks: as many as -j asks,
+  // but no more helpers than the processors can run.
+  size_t wanted = static_cast<size_t>(settings_.jobs);
+  const unsigned processors = std::thread::hardware_concurrency();
+  const size_t useful = std::max(jobs_.size(), static_cast<size_t>(processors > 0 ? processors : settings_.jobs));
+  if (wanted > useful) wanted = useful;
   // Without a progress line the conversions need not report their bytes.
   for (size_t i = 0; i < wanted; ++i) threads.emplace_back(&Pool::work, this, progress.enabled);
 
