@@ -3,6 +3,8 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "platform/log_text.h"
+
 namespace {
 
 constexpr uint32_t kCrcPolynomial = 0x8005;
@@ -137,34 +139,35 @@ void note_crc_error(DecoderContext& ctx) {
 void log_damage(const DecoderContext& ctx) {
   const StreamOutcome& outcome = ctx.outcome;
   if (ctx.frame_count == 0) return;
-  char time[32];
+  // Counts go through format_count: the Win32 line formatter has no 64-bit conversion.
+  char time[32], count[24], where[24];
   for (int64_t i = 0; i < outcome.gap_count && i < kListedDamage; ++i) {
     const Gap& gap = outcome.gaps[i];
     format_time(ctx, gap.sample, time);
     if (gap.packets == 0) {
-      log_line(ctx.log, "gap: %" PRId64 " %s skipped at %s (byte %" PRId64 ")\r\n", gap.length,
-               gap.length == 1 ? "byte" : "bytes", time, gap.offset);
+      log_line(ctx.log, "gap: %s %s skipped at %s (byte %s)\r\n", format_count(gap.length, count),
+               gap.length == 1 ? "byte" : "bytes", time, format_count(gap.offset, where));
       continue;
     }
     char frame[40] = "";
     char skipped[40] = "";
-    if (gap.frame > 0) snprintf(frame, sizeof frame, ", frame %" PRId64 " damaged", gap.frame);
-    if (gap.length > 0) snprintf(skipped, sizeof skipped, ", %" PRId64 " bytes skipped", gap.length);
-    log_line(ctx.log, "gap: %d packets lost at %s (byte %" PRId64 " of the track)%s%s\r\n", gap.packets, time,
-             gap.offset, frame, skipped);
+    if (gap.frame > 0) snprintf(frame, sizeof frame, ", frame %s damaged", format_count(gap.frame, count));
+    if (gap.length > 0) snprintf(skipped, sizeof skipped, ", %s bytes skipped", format_count(gap.length, count));
+    log_line(ctx.log, "gap: %d packets lost at %s (byte %s of the track)%s%s\r\n", gap.packets, time,
+             format_count(gap.offset, where), frame, skipped);
   }
   if (outcome.gap_count > kListedDamage) {
     int64_t listed = 0;
     for (const Gap& gap : outcome.gaps) listed += gap.length;
-    log_line(ctx.log, "gap: and %" PRId64 " more gaps (%" PRId64 " bytes)\r\n", outcome.gap_count - kListedDamage,
-             outcome.bytes.gaps - listed);
+    log_line(ctx.log, "gap: and %s more gaps (%s bytes)\r\n", format_count(outcome.gap_count - kListedDamage, count),
+             format_count(outcome.bytes.gaps - listed, where));
   }
   for (int64_t i = 0; i < outcome.crc_error_count && i < kListedDamage; ++i) {
     const CrcError& error = outcome.crc_errors[i];
     format_time(ctx, error.sample, time);
-    log_line(ctx.log, "CRC error in frame %" PRId64 " at %s\r\n", error.frame, time);
+    log_line(ctx.log, "CRC error in frame %s at %s\r\n", format_count(error.frame, count), time);
   }
   if (outcome.crc_error_count > kListedDamage) {
-    log_line(ctx.log, "CRC error: and %" PRId64 " more frames\r\n", outcome.crc_error_count - kListedDamage);
+    log_line(ctx.log, "CRC error: and %s more frames\r\n", format_count(outcome.crc_error_count - kListedDamage, count));
   }
 }

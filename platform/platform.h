@@ -40,8 +40,8 @@ bool file_is_same(FileHandle file, const char* path);
 // Reads up to `wanted` bytes; *got is 0 at the end of the file.
 bool file_read(FileHandle file, void* buffer, uint32_t wanted, uint32_t* got);
 // Reads up to `wanted` bytes from `offset` on, so that several threads may
-// read one file; *got is 0 past its end. The file's position stays where it
-// was on POSIX systems (Windows moves it; no thread there shares a file).
+// read one file; *got is 0 past its end. The position file_read goes on from
+// stays where it was (on Windows only one thread may read a file).
 bool file_read_at(FileHandle file, int64_t offset, void* buffer, uint32_t wanted, uint32_t* got);
 // Writes all `count` bytes or fails; *written tells how many made it.
 bool file_write(FileHandle file, const void* buffer, uint32_t count, uint32_t* written);

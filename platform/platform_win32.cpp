@@ -79,14 +79,23 @@ bool file_read(FileHandle file, void* buffer, uint32_t wanted, uint32_t* got) {
 }
 
 bool file_read_at(FileHandle file, int64_t offset, void* buffer, uint32_t wanted, uint32_t* got) {
+  *got = 0;
+  // A read at an offset moves the file pointer on Windows; the sequential
+  // reads go on from where they were. Without a position (a pipe) there is
+  // nothing to read at an offset, and reading would consume the stream.
+  LARGE_INTEGER here = {};
+  if (!SetFilePointerEx(as_handle(file), LARGE_INTEGER{}, &here, FILE_CURRENT)) return false;
   OVERLAPPED at = {};
   at.Offset = static_cast<DWORD>(offset);
   at.OffsetHigh = static_cast<DWORD>(offset >> 32);
   DWORD n = 0;
-  const BOOL ok = ReadFile(as_handle(file), buffer, wanted, &n, &at);
-  *got = ok ? n : 0;
+  BOOL ok = ReadFile(as_handle(file), buffer, wanted, &n, &at);
   // Past the end is no failure: nothing more to read.
-  if (!ok && GetLastError() == ERROR_HANDLE_EOF) return true;
+  if (!ok && GetLastError() == ERROR_HANDLE_EOF) ok = TRUE;
+  *got = ok ? n : 0;
+  const DWORD error = GetLastError();
+  if (!SetFilePointerEx(as_handle(file), here, nullptr, FILE_BEGIN)) return false;
+  SetLastError(ok ? ERROR_SUCCESS : error);
   return ok != FALSE;
 }
 

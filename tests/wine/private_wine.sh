@@ -5,7 +5,7 @@ xvfb_pid=""
 end_private_wine() {
   wineserver -k >/dev/null 2>&1
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
-  rm -rf "$work"
+  [ -n "${KEEP_WINE_WORK:-}" ] || rm -rf "$work"
 }
 trap end_private_wine EXIT
 export WINEPREFIX="$work/prefix" WINEARCH=win32 WINEDEBUG=-all

@@ -136,6 +136,13 @@ generated=$(ls "$files/corpus"/gen_*.mp2 2>/dev/null | wc -l)
 if [ "$generated" -ne 11 ]; then
   fail corpus-encoding "only $generated of 11 streams were encoded"
 fi
+# Damage gives the gap and CRC lines (48 kHz at 192k: every frame is 576
+# bytes, byte 6 its first allocation bits); a transport stream its track.
+encode_twolame -p -b 192 "$signal/s48.wav" "$signal/crc.mp2"
+damaged="$files/corpus/gen_damaged_gap_crc.mp2"
+{ head -c $((576 * 40 + 100)) "$signal/crc.mp2"; printf 'junk%.0s' $(seq 20); tail -c +$((576 * 40 + 101)) "$signal/crc.mp2"; } >"$damaged"
+printf '\x0f' | dd of="$damaged" bs=1 seek=$((576 * 20 + 6)) conv=notrunc status=none
+ffmpeg -v error -i "$signal/m48.wav" -c:a mp2 -b:a 96k -f mpegts "$files/corpus/gen_ts_48k_mono_96k.ts"
 
 help_text=$(text_file help.txt "sondrik converts mp2 files (48k or 44.1k) to wav files
 The wav files will be the same mode (mono or stereo) as the mp2 file
