@@ -12,8 +12,10 @@ constexpr size_t kMostListedFrames = size_t{2} << 20;
 }  // namespace
 
 ChunkedStream::ChunkedStream(ChunkPool& pool, int chunk_frames, int64_t min_input_bytes) : pool_(pool) {
-  runner_.sink = FrameSink{append, stored, this};
   runner_.begin = begin;
+  runner_.append = append;
+  runner_.stored = stored;
+  runner_.listed = listed;
   runner_.await = await;
   runner_.release = release;
   runner_.end = end;
@@ -24,51 +26,86 @@ ChunkedStream::ChunkedStream(ChunkPool& pool, int chunk_frames, int64_t min_inpu
 
 ChunkedStream::~ChunkedStream() { end(this); }
 
-bool ChunkedStream::append(void* self, const FrameEntry& entry) {
-  auto& entries = static_cast<ChunkedStream*>(self)->entries_;
-  if (entries.size() >= kMostListedFrames) return false;
+void ChunkedStream::begin(void* self, const ChunkSource& source) {
+  ChunkedStream& stream = *static_cast<ChunkedStream*>(self);
+  const int chunk_frames = stream.runner_.chunk_frames;
+  // No frame is shorter than the smallest Layer II one (24 bytes) but in a
+  // contrived free-format stream, which then goes the one pass.
+  const int64_t most = std::min<int64_t>(kMostListedFrames, source.input_size / 24 + 1);
+  stream.entries_.clear();
+  stream.entries_.reserve(static_cast<size_t>(most));
+  // Enough to keep every thread busy while the frames are listed and while
+  // the writer catches up.
+  const int64_t most_chunks = (most + chunk_frames - 1) / chunk_frames;
+  const size_t slots = static_cast<size_t>(std::min<int64_t>(std::min(2 * stream.pool_.threads_ + 2, 16), most_chunks));
+  stream.slots_.resize(slots);
+  for (Slot& slot : stream.slots_) {
+    slot.pcm.reset(new int16_t[static_cast<size_t>(chunk_frames) * kFramePcmValues]);
+    slot.values.reset(new uint16_t[chunk_frames]);
+    slot.flags.reset(new uint8_t[chunk_frames]);
+    slot.output = ChunkOutput{slot.pcm.get(), slot.values.get(), slot.flags.get(), 0};
+    slot.chunk = -1;
+  }
+  std::lock_guard<std::mutex> guard(stream.pool_.lock_);
+  stream.source_ = source;
+  stream.source_.entries = stream.entries_.data();
+  stream.listed_ = 0;
+  stream.free_format_length_ = 0;
+  stream.all_listed_ = false;
+  stream.chunks_ = 0;
+  stream.next_ = 0;
+  stream.released_ = 0;
+  stream.pool_.offering_.push_back(&stream);
+}
+
+bool ChunkedStream::append(void* self, const FrameEntry& entry, int32_t free_format_length) {
+  ChunkedStream& stream = *static_cast<ChunkedStream*>(self);
+  auto& entries = stream.entries_;
+  if (entries.size() == entries.capacity()) return false;
   entries.push_back(entry);
+  if (entries.size() % static_cast<size_t>(stream.runner_.chunk_frames) == 0) {
+    // A whole chunk more: it may be decoded now.
+    std::lock_guard<std::mutex> guard(stream.pool_.lock_);
+    stream.listed_ = static_cast<int64_t>(entries.size());
+    stream.free_format_length_ = free_format_length;
+    stream.pool_.changed_.notify_all();
+  }
   return true;
 }
 
 const FrameEntry* ChunkedStream::stored(void* self) { return static_cast<ChunkedStream*>(self)->entries_.data(); }
 
-void ChunkedStream::begin(void* self, const FrameList* list, int chunk_frames, FileHandle input, int64_t input_size,
-                          SynthesisPath path) {
+void ChunkedStream::listed(void* self, int64_t count) {
   ChunkedStream& stream = *static_cast<ChunkedStream*>(self);
-  stream.list_ = list;
-  stream.input_ = input;
-  stream.input_size_ = input_size;
-  stream.path_ = path;
-  stream.chunks_ = (list->count + chunk_frames - 1) / chunk_frames;
-  // Enough to keep every thread busy while the writer catches up.
-  const size_t slots = static_cast<size_t>(std::min(2 * stream.pool_.threads_ + 2, 16));
-  stream.slots_.resize(std::min<size_t>(slots, std::max<int64_t>(stream.chunks_, 1)));
-  for (Slot& slot : stream.slots_) {
-    slot.pcm.resize(static_cast<size_t>(chunk_frames) * kFramePcmValues);
-    slot.values.resize(chunk_frames);
-    slot.flags.resize(chunk_frames);
-    slot.output = ChunkOutput{slot.pcm.data(), slot.values.data(), slot.flags.data(), 0};
-  }
   std::lock_guard<std::mutex> guard(stream.pool_.lock_);
-  stream.next_ = 0;
-  stream.released_ = 0;
-  stream.pool_.offering_.push_back(&stream);
+  stream.listed_ = count;
+  stream.all_listed_ = true;
+  stream.chunks_ = (count + stream.runner_.chunk_frames - 1) / stream.runner_.chunk_frames;
   stream.pool_.changed_.notify_all();
 }
 
 int64_t ChunkedStream::next_open() const {
-  if (next_ >= chunks_ || next_ >= released_ + static_cast<int64_t>(slots_.size())) return -1;
-  return next_;
+  if (next_ >= released_ + static_cast<int64_t>(slots_.size())) return -1;
+  const int64_t ready = all_listed_ ? chunks_ : listed_ / runner_.chunk_frames;
+  return next_ < ready ? next_ : -1;
 }
 
-void ChunkedStream::decode(int64_t chunk) {
-  Slot& slot = slots_[chunk % slots_.size()];
-  const int64_t first = chunk * runner_.chunk_frames;
-  const int64_t count = std::min<int64_t>(runner_.chunk_frames, list_->count - first);
-  decode_chunk(*list_, first, count, input_, input_size_, path_, slot.output);
+ChunkedStream::Taken ChunkedStream::take() {
+  Taken taken;
+  taken.chunk = next_++;
+  ++in_flight_;
+  taken.source = source_;
+  taken.source.free_format_length = free_format_length_;
+  const int64_t first = taken.chunk * runner_.chunk_frames;
+  taken.count = std::min<int64_t>(runner_.chunk_frames, listed_ - first);
+  return taken;
+}
+
+void ChunkedStream::decode(const Taken& taken) {
+  Slot& slot = slots_[taken.chunk % slots_.size()];
+  decode_chunk(taken.source, taken.chunk * runner_.chunk_frames, taken.count, slot.output);
   std::lock_guard<std::mutex> guard(pool_.lock_);
-  slot.chunk = chunk;
+  slot.chunk = taken.chunk;
   --in_flight_;
   pool_.changed_.notify_all();
 }
@@ -80,15 +117,13 @@ const ChunkOutput* ChunkedStream::await(void* self, int64_t chunk) {
   // The writer decodes too while it waits: the chunk it wants when nobody
   // has it, else the next one open.
   while (slot.chunk != chunk) {
-    const int64_t open = stream.next_open();
-    if (open < 0) {
+    if (stream.next_open() < 0) {
       stream.pool_.changed_.wait(guard, [&] { return slot.chunk == chunk || stream.next_open() >= 0; });
       continue;
     }
-    ++stream.next_;
-    ++stream.in_flight_;
+    const Taken taken = stream.take();
     guard.unlock();
-    stream.decode(open);
+    stream.decode(taken);
     guard.lock();
   }
   return &slot.output;
@@ -106,6 +141,7 @@ void ChunkedStream::end(void* self) {
   std::unique_lock<std::mutex> guard(stream.pool_.lock_);
   auto& offering = stream.pool_.offering_;
   offering.erase(std::remove(offering.begin(), offering.end(), &stream), offering.end());
+  stream.all_listed_ = true;
   stream.chunks_ = 0;
   stream.pool_.changed_.wait(guard, [&] { return stream.in_flight_ == 0; });
 }
@@ -113,12 +149,10 @@ void ChunkedStream::end(void* self) {
 bool ChunkPool::help_once() {
   std::unique_lock<std::mutex> guard(lock_);
   for (ChunkedStream* stream : offering_) {
-    const int64_t chunk = stream->next_open();
-    if (chunk < 0) continue;
-    ++stream->next_;
-    ++stream->in_flight_;
+    if (stream->next_open() < 0) continue;
+    const ChunkedStream::Taken taken = stream->take();
     guard.unlock();
-    stream->decode(chunk);
+    stream->decode(taken);
     return true;
   }
   return false;

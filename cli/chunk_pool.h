@@ -1,6 +1,7 @@
 // The chunks of long files, offered to every thread of the run: a thread
-// with no file of its own helps decode another file's chunks, and a file's
-// own thread decodes the chunk it waits for when nobody has taken it yet.
+// with no file of its own helps decode another file's chunks, from the
+// first chunk listed on, and a file's own thread decodes the chunk it waits
+// for when nobody has taken it yet.
 #pragma once
 
 #include <condition_variable>
@@ -29,35 +30,45 @@ class ChunkedStream {
  private:
   friend class ChunkPool;
   struct Slot {
-    std::vector<int16_t> pcm;
-    std::vector<uint16_t> values;
-    std::vector<uint8_t> flags;
+    // Not cleared: the threads that decode into them touch them first.
+    std::unique_ptr<int16_t[]> pcm;
+    std::unique_ptr<uint16_t[]> values;
+    std::unique_ptr<uint8_t[]> flags;
     ChunkOutput output;
     int64_t chunk = -1;  // the chunk decoded into it, once done
   };
 
-  static bool append(void* self, const FrameEntry& entry);
+  static void begin(void* self, const ChunkSource& source);
+  static bool append(void* self, const FrameEntry& entry, int32_t free_format_length);
   static const FrameEntry* stored(void* self);
-  static void begin(void* self, const FrameList* list, int chunk_frames, FileHandle input, int64_t input_size,
-                    SynthesisPath path);
+  static void listed(void* self, int64_t count);
   static const ChunkOutput* await(void* self, int64_t chunk);
   static void release(void* self, int64_t chunk);
   static void end(void* self);
 
   // Under the pool's lock: the next chunk a thread may start, or -1.
   int64_t next_open() const;
-  // Decodes chunk k into its slot, without the lock.
-  void decode(int64_t chunk);
+  // A chunk a thread has taken to decode.
+  struct Taken {
+    int64_t chunk;
+    int64_t count;       // its frames
+    ChunkSource source;  // as of its last frame's listing
+  };
+  // Under the pool's lock: takes the chunk next_open() gave.
+  Taken take();
+  // Decodes a chunk into its slot, without the lock.
+  void decode(const Taken& taken);
 
   ChunkPool& pool_;
   ChunkRunner runner_;
+  // Reserved whole before the listing: appending never moves what threads read.
   std::vector<FrameEntry> entries_;
-  const FrameList* list_ = nullptr;
-  FileHandle input_ = kNoFile;
-  int64_t input_size_ = 0;
-  SynthesisPath path_ = SynthesisPath::Scalar;
-  int64_t chunks_ = 0;
+  ChunkSource source_{};
   // Under the pool's lock.
+  int64_t listed_ = 0;        // entries published to the threads
+  int32_t free_format_length_ = 0;  // as of the last entry published
+  bool all_listed_ = false;
+  int64_t chunks_ = 0;        // once all are listed
   int64_t next_ = 0;      // the first chunk no thread has started
   int64_t released_ = 0;  // chunks the writer is done with
   int in_flight_ = 0;     // chunks being decoded now

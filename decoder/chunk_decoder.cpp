@@ -53,10 +53,10 @@ int v_offset_before(int64_t index) {
 }
 
 // Decodes the listed frame at `index` into `pcm`; its flags.
-uint8_t decode_listed_frame(DecoderContext& ctx, const FrameList& list, int64_t index, InputWindow& window,
+uint8_t decode_listed_frame(DecoderContext& ctx, const ChunkSource& source, int64_t index, InputWindow& window,
                             int16_t* pcm, int* error) {
-  const FrameEntry& entry = list.entries[index];
-  const FrameHeader header = read_header(list.free_format_length, entry.header);
+  const FrameEntry& entry = source.entries[index];
+  const FrameHeader header = read_header(source.free_format_length, entry.header);
   if (!window.hold(entry.offset, error)) return 0;
   ctx.sample_rate = header.sample_rate;
   use_alloc_table(ctx, header.bitrate, header.mode);
@@ -65,8 +65,8 @@ uint8_t decode_listed_frame(DecoderContext& ctx, const FrameList& list, int64_t 
   set_bit_limit(ctx.bits, window.bytes + (window.end - window.start));
   restart_bits(ctx.bits, frame + kHeaderBytes + (header.crc ? 2 : 0));
   read_frame_body(ctx, header.mode, header.mode_extension);
-  if (list.check_only) {
-    ctx.pcm_count = ctx.channel_count == 2 || ctx.two_channel_seen ? kFramePcmValues : kFramePcmValues / 2;
+  if (source.check_only) {
+    ctx.pcm_count = ctx.channel_count == 2 ? kFramePcmValues : kFramePcmValues / 2;
   } else {
     synthesize_frame(ctx, pcm);
   }
@@ -76,18 +76,19 @@ uint8_t decode_listed_frame(DecoderContext& ctx, const FrameList& list, int64_t 
 
 }  // namespace
 
-int decode_chunk(const FrameList& list, int64_t first, int64_t count, FileHandle input, int64_t input_size,
-                 SynthesisPath path, ChunkOutput& out) {
+int decode_chunk(const ChunkSource& source, int64_t first, int64_t count, ChunkOutput& out) {
   DecoderContext ctx{};
-  if (list.matrix != nullptr) {
-    start_synthesis_like(ctx.synthesis, *list.matrix);
+  if (source.matrix != nullptr) {
+    start_synthesis_like(ctx.synthesis, *source.matrix);
   } else {
-    start_synthesis(ctx.synthesis, path);
+    start_synthesis(ctx.synthesis, source.path);
   }
-  ctx.two_channel_seen = list.two_channels;
+  // Whether the stream has two channels is known once every frame is
+  // listed, which a chunk need not wait for.
+  ctx.two_channel_seen = false;
   InputWindow window;
-  window.input = input;
-  window.input_size = input_size;
+  window.input = source.input;
+  window.input_size = source.input_size;
   int error = 0;
 
   // The frame before the chunk and the last one of the other body before
@@ -97,20 +98,20 @@ int decode_chunk(const FrameList& list, int64_t first, int64_t count, FileHandle
   int64_t warm[2];
   int warm_count = 0;
   if (first > 0) {
-    const FrameEntry& previous = list.entries[first - 1];
+    const FrameEntry& previous = source.entries[first - 1];
     if (previous.other_back != 0) warm[warm_count++] = first - 1 - previous.other_back;
     warm[warm_count++] = first - 1;
   }
   int16_t discarded[kFramePcmValues];
   for (int w = 0; w < warm_count; ++w) {
-    const int channels = (list.entries[warm[w]].header[3] >> 6) == kModeSingleChannel ? 1 : 2;
+    const int channels = (source.entries[warm[w]].header[3] >> 6) == kModeSingleChannel ? 1 : 2;
     switch_body(ctx.synthesis, channels);
     ctx.synthesis.v_offset = v_offset_before(warm[w]);
-    decode_listed_frame(ctx, list, warm[w], window, discarded, &error);
+    decode_listed_frame(ctx, source, warm[w], window, discarded, &error);
     if (error != 0) break;
   }
   for (int64_t i = 0; i < count && error == 0; ++i) {
-    out.flags[i] = decode_listed_frame(ctx, list, first + i, window, out.pcm + i * kFramePcmValues, &error);
+    out.flags[i] = decode_listed_frame(ctx, source, first + i, window, out.pcm + i * kFramePcmValues, &error);
     out.values[i] = static_cast<uint16_t>(ctx.pcm_count);
   }
   out.read_error = error;

@@ -93,7 +93,7 @@ struct DecoderContext {
   bool discard_output;            // check only: nothing goes to the output
   std::atomic<int32_t>* stream_kbps;
   const ChunkRunner* runner;  // null: one pass
-  const FrameSink* listing;   // while the frames are listed, not decoded
+  const ChunkRunner* listing;  // while the frames are listed, not decoded
   int64_t last_listed[2];     // the last listed frame of each body, mono and two-channel; -1: none
   StreamOutcome outcome;
   BitReader bits;

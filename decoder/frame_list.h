@@ -22,14 +22,6 @@ struct FrameEntry {
   uint8_t header[4];
 };
 
-// Where the search hands each frame it finds: the caller's storage, grown
-// as the caller likes. false: no room, the stream is decoded in one pass.
-struct FrameSink {
-  bool (*append)(void* self, const FrameEntry& entry);
-  const FrameEntry* (*stored)(void* self);  // the entries appended so far, in order
-  void* self;
-};
-
 // How the frames found end.
 enum class ListEnd {
   EndOfInput,   // the input ends after the last frame, or after what no frame is
@@ -37,7 +29,7 @@ enum class ListEnd {
   RateChanged,  // the frame after the last has another sampling frequency
 };
 
-// A stream's frames and what decoding them needs besides.
+// A stream's frames, all listed, as the writer takes them.
 struct FrameList {
   const FrameEntry* entries;
   int64_t count;
@@ -45,9 +37,6 @@ struct FrameList {
   bool two_channels;  // some frame has two channels: every frame is written with two
   ListEnd end;
   int32_t next_rate;  // RateChanged: the rate of the frame after the last
-  // The stream's matrixing coefficients, computed once: each chunk copies them.
-  const SynthesisState* matrix;
-  bool check_only;  // the frames are read whole, but no PCM is wanted
 };
 
 // Values of PCM one frame may need: 1152 sample frames of two channels.
@@ -64,19 +53,41 @@ struct ChunkOutput {
 constexpr uint8_t kRanOut = 1;    // the body wanted bits past the end of the input: not written
 constexpr uint8_t kCrcError = 2;  // the CRC word doesn't match
 
-// Decodes frames first .. first + count - 1 of the list into `out`, reading
-// the input at the frames' offsets. 0, or -1 when a read failed.
-int decode_chunk(const FrameList& list, int64_t first, int64_t count, FileHandle input, int64_t input_size,
-                 SynthesisPath path, ChunkOutput& out);
+// What decoding any chunk of a stream needs. The entries stay where they
+// are while more are appended behind them.
+struct ChunkSource {
+  const FrameEntry* entries;
+  // The free-format length as measured when the chunk's frames were listed
+  // (it is measured once, before the first free-format frame is listed).
+  int32_t free_format_length;
+  FileHandle input;
+  int64_t input_size;
+  SynthesisPath path;
+  // The stream's matrixing coefficients, computed once: each chunk copies them.
+  const SynthesisState* matrix;
+  bool check_only;  // the frames are read whole, but no PCM is wanted
+};
 
-// The front end's threads, decoding chunks ahead of the one that writes
-// them. The writer asks for the chunks in order, each once.
+// Decodes frames first .. first + count - 1 into `out`, reading the input at
+// the frames' offsets. A mono frame gives its one channel whatever the
+// stream holds besides: the writer doubles it where the file has two.
+// 0, or -1 when a read failed.
+int decode_chunk(const ChunkSource& source, int64_t first, int64_t count, ChunkOutput& out);
+
+// The front end's threads, decoding chunks while the frames are still being
+// listed and ahead of the one that writes them. The writer asks for the
+// chunks in order, each once.
 struct ChunkRunner {
-  // Where the frames go while they are found.
-  FrameSink sink;
-  // Decode `list` in chunks of `chunk_frames` from now on, reading `input`.
-  void (*begin)(void* self, const FrameList* list, int chunk_frames, FileHandle input, int64_t input_size,
-                SynthesisPath path);
+  // The frames of the input are about to be listed.
+  void (*begin)(void* self, const ChunkSource& source);
+  // Takes the next frame found, with the free-format length so far; a chunk
+  // may be decoded as soon as its frames are in. false: no room, the stream
+  // is decoded in one pass.
+  bool (*append)(void* self, const FrameEntry& entry, int32_t free_format_length);
+  // The entries appended so far, in order.
+  const FrameEntry* (*stored)(void* self);
+  // Every frame is listed: `count` of them, in chunks of chunk_frames.
+  void (*listed)(void* self, int64_t count);
   // Chunk k decoded (on the calling thread, when no other has started it).
   const ChunkOutput* (*await)(void* self, int64_t chunk);
   // Done with chunk k's output.

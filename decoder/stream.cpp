@@ -491,7 +491,7 @@ FrameStep list_frame(DecoderContext& ctx, const FrameHeader& header) {
   const int64_t other = ctx.last_listed[1 - body];
   entry.other_back = other >= 0 ? static_cast<uint32_t>(ctx.frame_count - other) : 0;
   ctx.last_listed[body] = ctx.frame_count;
-  if (!ctx.listing->append(ctx.listing->self, entry)) return FrameStep::ListFull;
+  if (!ctx.listing->append(ctx.listing->self, entry, ctx.free_format_length)) return FrameStep::ListFull;
   // Counted as written: gaps take their times from it.
   ctx.frame_count += 1;
   return FrameStep::Written;
@@ -584,6 +584,23 @@ int finish_pass(DecoderContext& ctx, PassEnd end, int32_t next_rate) {
   return -1;
 }
 
+// Frame i of a decoded chunk into the batch. A mono frame comes with one
+// channel: where the file has two, each value is written twice, as the one
+// pass writes it.
+void take_chunk_pcm(DecoderContext& ctx, const FrameList& list, const ChunkOutput& out, int64_t i) {
+  const int16_t* pcm = out.pcm + i * kFramePcmValues;
+  const int values = out.values[i];
+  if (!list.two_channels || values == kFramePcmValues) {
+    ctx.pcm_count = values;
+    if (!ctx.discard_output) memcpy(frame_pcm(ctx), pcm, values * sizeof(int16_t));
+    return;
+  }
+  ctx.pcm_count = 2 * values;
+  if (ctx.discard_output) return;
+  int16_t* to = frame_pcm(ctx);
+  for (int v = 0; v < values; ++v) to[2 * v] = to[2 * v + 1] = pcm[v];
+}
+
 // Writes the listed frames as the chunk runner decodes them, in order, with
 // every check and ending of the one pass.
 PassEnd write_listed_frames(DecoderContext& ctx, const FrameList& list, const ChunkRunner& runner) {
@@ -607,8 +624,7 @@ PassEnd write_listed_frames(DecoderContext& ctx, const FrameList& list, const Ch
       } else {
         if ((out.flags[i] & kCrcError) != 0) note_crc_error(ctx);
         note_frame_kind(ctx.outcome, header);
-        ctx.pcm_count = out.values[i];
-        memcpy(frame_pcm(ctx), out.pcm + i * kFramePcmValues, out.values[i] * sizeof(int16_t));
+        take_chunk_pcm(ctx, list, out, i);
         switch (write_frame_pcm(ctx)) {
           case FrameResult::Written:
             ctx.frame_count += 1;
@@ -641,18 +657,27 @@ PassEnd write_listed_frames(DecoderContext& ctx, const FrameList& list, const Ch
 // writes them. Returns false, with nothing written, when the one pass must
 // do it instead: the listing met a failing read or ran out of room.
 bool convert_in_chunks(DecoderContext& ctx, const ChunkRunner& runner, SynthesisPath path, int* result) {
+  // The threads decode each chunk as soon as its frames are listed.
+  ChunkSource source{};
+  source.input = ctx.input;
+  source.input_size = ctx.file_size;
+  source.path = path;
+  source.matrix = &ctx.synthesis;
+  source.check_only = ctx.discard_output;
+  runner.begin(runner.self, source);
   const ProgressBar bar = ctx.bar;
   ctx.bar = nullptr;  // the bar follows the frames written, not the listing
-  ctx.listing = &runner.sink;
+  ctx.listing = &runner;
   FrameHeader header;
   const PassEnd listed = run_pass(ctx, header);
   ctx.listing = nullptr;
   ctx.bar = bar;
   if (ctx.read_failed || (listed != PassEnd::EndOfInput && listed != PassEnd::CutShort && listed != PassEnd::RateChanged)) {
+    runner.end(runner.self);
     return false;
   }
   FrameList list;
-  list.entries = runner.sink.stored(runner.sink.self);
+  list.entries = runner.stored(runner.self);
   list.count = ctx.frame_count;
   list.free_format_length = ctx.free_format_length;
   list.two_channels = ctx.two_channel_seen;
@@ -660,15 +685,13 @@ bool convert_in_chunks(DecoderContext& ctx, const ChunkRunner& runner, Synthesis
              : listed == PassEnd::RateChanged ? ListEnd::RateChanged
                                               : ListEnd::EndOfInput;
   list.next_rate = header.sample_rate;
-  list.matrix = &ctx.synthesis;
-  list.check_only = ctx.discard_output;
+  runner.listed(runner.self, list.count);
 
   // Written from the start as the one pass writes its last pass; the
   // listing's byte accounts stand.
   ctx.frame_count = 0;
   ctx.sample_rate = 0;
   ctx.bytes_read = 0;
-  runner.begin(runner.self, &list, runner.chunk_frames, ctx.input, ctx.file_size, path);
   const PassEnd written = write_listed_frames(ctx, list, runner);
   runner.end(runner.self);
   *result = finish_pass(ctx, written, list.next_rate);
