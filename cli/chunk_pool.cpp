@@ -46,8 +46,13 @@ void ChunkedStream::begin(void* self, const ChunkSource& source) {
     slot.output = ChunkOutput{slot.pcm.get(), slot.values.get(), slot.flags.get(), 0};
     slot.chunk = -1;
   }
+  // The chunks read through a handle of their own: reads at their places
+  // through the listing's handle would cost the listing its read-ahead.
+  FileHandle own = kNoFile;
+  if (file_open_again(source.input, &own)) stream.own_input_ = own;
   std::lock_guard<std::mutex> guard(stream.pool_.lock_);
   stream.source_ = source;
+  if (own != kNoFile) stream.source_.input = own;
   stream.source_.entries = stream.entries_.data();
   stream.listed_ = 0;
   stream.free_format_length_ = 0;
@@ -144,6 +149,10 @@ void ChunkedStream::end(void* self) {
   stream.all_listed_ = true;
   stream.chunks_ = 0;
   stream.pool_.changed_.wait(guard, [&] { return stream.in_flight_ == 0; });
+  if (stream.own_input_ != kNoFile) {
+    file_close(stream.own_input_);
+    stream.own_input_ = kNoFile;
+  }
 }
 
 bool ChunkPool::help_once() {

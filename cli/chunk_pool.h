@@ -64,6 +64,7 @@ class ChunkedStream {
   // Reserved whole before the listing: appending never moves what threads read.
   std::vector<FrameEntry> entries_;
   ChunkSource source_{};
+  FileHandle own_input_ = kNoFile;  // the chunks' own reads of the input, when it could be opened again
   // Under the pool's lock.
   int64_t listed_ = 0;        // entries published to the threads
   int32_t free_format_length_ = 0;  // as of the last entry published

@@ -43,6 +43,10 @@ bool file_read(FileHandle file, void* buffer, uint32_t wanted, uint32_t* got);
 // read one file; *got is 0 past its end. The position file_read goes on from
 // stays where it was (on Windows only one thread may read a file).
 bool file_read_at(FileHandle file, int64_t offset, void* buffer, uint32_t wanted, uint32_t* got);
+// The same open file once more, with a position and read-ahead of its own:
+// reads at scattered places through it leave the sequential reads of
+// `file` their read-ahead. false where the system can't (then use `file`).
+bool file_open_again(FileHandle file, FileHandle* again);
 // Writes all `count` bytes or fails; *written tells how many made it.
 bool file_write(FileHandle file, const void* buffer, uint32_t count, uint32_t* written);
 bool file_seek(FileHandle file, int64_t position);

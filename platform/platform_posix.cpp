@@ -84,6 +84,23 @@ bool file_read(FileHandle file, void* buffer, uint32_t wanted, uint32_t* got) {
   }
 }
 
+bool file_open_again(FileHandle file, FileHandle* again) {
+  // The descriptor's own entry opens the very file it reads, wherever its
+  // name has gone since.
+  char self[64];
+  snprintf(self, sizeof self, "/proc/self/fd/%d", as_fd(file));
+  const int fd = open(self, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat opened, original;
+  if (fstat(fd, &opened) != 0 || fstat(as_fd(file), &original) != 0 || opened.st_dev != original.st_dev ||
+      opened.st_ino != original.st_ino) {
+    close(fd);
+    return false;
+  }
+  *again = fd;
+  return true;
+}
+
 bool file_read_at(FileHandle file, int64_t offset, void* buffer, uint32_t wanted, uint32_t* got) {
   for (;;) {
     const ssize_t n = pread(as_fd(file), buffer, wanted, static_cast<off_t>(offset));

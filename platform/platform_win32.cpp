@@ -78,6 +78,8 @@ bool file_read(FileHandle file, void* buffer, uint32_t wanted, uint32_t* got) {
   return ok != FALSE;
 }
 
+bool file_open_again(FileHandle, FileHandle*) { return false; }  // no thread here shares a file
+
 bool file_read_at(FileHandle file, int64_t offset, void* buffer, uint32_t wanted, uint32_t* got) {
   *got = 0;
   // A read at an offset moves the file pointer on Windows; the sequential
