@@ -4,14 +4,12 @@
 // hide frames in damage or end inside one.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstdio>
 #include <fcntl.h>
 #include <memory>
-#include <thread>
 #include <unistd.h>
 
-#include "cli/chunk_pool.h"
+#include "tests/support/helped_chunks.h"
 #include "tests/support/stream_builder.h"
 #include "tests/support/test_support.h"
 
@@ -88,21 +86,8 @@ TEST(ChunkedStream, WritesTheBytesAndLinesOfTheOnePass) {
       for (int chunk_frames : {1, 2, 7}) {
         SCOPED_TRACE(std::string(stream.name) + ", chunks of " + std::to_string(chunk_frames) + ", " +
                      std::to_string(helpers) + " helpers");
-        ChunkPool pool(helpers + 1);
-        ChunkedStream chunked(pool, chunk_frames, 0);
-        std::atomic<bool> done{false};
-        std::vector<std::thread> threads;
-        for (int h = 0; h < helpers; ++h) {
-          threads.emplace_back([&] {
-            while (!done) {
-              if (!pool.help_once()) pool.wait_for_work(5);
-            }
-          });
-        }
-        const Decoded run = convert(stream.bytes, &chunked.runner());
-        done = true;
-        pool.wake_all();
-        for (std::thread& thread : threads) thread.join();
+        HelpedChunks chunked(helpers, chunk_frames);
+        const Decoded run = convert(stream.bytes, chunked.runner());
         EXPECT_GT(chunked.listed_frames(), 10u);
         EXPECT_EQ(run.result, one_pass.result);
         EXPECT_EQ(run.lines, one_pass.lines);
@@ -126,9 +111,8 @@ TEST(ChunkedStream, ADiskThatFillsUpEndsAsInOnePass) {
   ASSERT_EQ(one_pass.result, -1);
   ASSERT_EQ(one_pass.lines.back(), "ERR 28 writing output wav file\r\n");
   remove(mount_point.file("one.wav").c_str());
-  ChunkPool pool(1);
-  ChunkedStream chunked(pool, 7, 0);
-  const Decoded run = convert(music, &chunked.runner(), mount_point.file("chunked.wav"));
+  HelpedChunks chunked(0, 7);
+  const Decoded run = convert(music, chunked.runner(), mount_point.file("chunked.wav"));
   EXPECT_GT(chunked.listed_frames(), 10u);
   EXPECT_EQ(run.lines, one_pass.lines);
   EXPECT_TRUE(run.wav == one_pass.wav);

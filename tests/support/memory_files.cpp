@@ -84,10 +84,20 @@ bool file_read_at(FileHandle file, int64_t offset, void* buffer, uint32_t wanted
     *got = 0;
     return false;
   }
-  // A read of its own: the input's position and turn-taking are the stream's.
-  MemoryInput copy = *in;
+  if (!in->seekable) {
+    memory_errno = ESPIPE;
+    *got = 0;
+    return false;
+  }
+  // A read of its own: the input's position and turn-taking are the
+  // stream's, and another thread may be moving them.
+  MemoryInput copy;
+  copy.pattern = in->pattern;
+  copy.pattern_length = in->pattern_length;
+  copy.size = in->size;
+  copy.fail_read_at = in->fail_read_at;
+  copy.most_per_read = in->most_per_read;
   copy.position = static_cast<uint64_t>(offset);
-  copy.after_read = nullptr;
   return file_read(memory_handle(&copy), buffer, wanted, got);
 }
 
