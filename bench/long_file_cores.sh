@@ -11,7 +11,7 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 work="${BENCH_DIR:-$root/build/bench}/cores"
 sondrik="${SONDRIK:-$root/build/sondrik}"
 rounds=${1:-3}
-for tool in sox twolame python3; do
+for tool in sox twolame python3 hyperfine; do
   command -v "$tool" >/dev/null || { echo "bench: $tool is missing" >&2; exit 1; }
 done
 [ -x "$sondrik" ] || { echo "bench: build sondrik first (cmake --build build)" >&2; exit 1; }
@@ -33,44 +33,39 @@ for i in $(seq -w 1 100); do
   head -c $((192000 / 8 * 180)) ten.mp2 >"batch/take$i.mp2"
 done
 
-# Prints "wall cpu rss_kb" of one run; the wall time to the microsecond
-# (time's own has two decimals, too coarse for the ten-minute stream).
-measure() {
-  rm -rf "$out" && mkdir -p "$out"
-  local start end
-  start=$(date +%s%N)
-  /usr/bin/time -f '%U %S %M' -o time.txt "$@" >/dev/null 2>&1
-  end=$(date +%s%N)
-  read -r user sys rss <time.txt
-  echo "$(python3 -c "print(f'{($end - $start) / 1e9:.4f}', round($user + $sys, 2))") $rss"
-  rm -rf "$out"
-}
-
 median() { sort -n | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
 
-# -j 1 and -j 2 take turns, so that a slow spell of the machine falls on both;
-# the short stream gets five times the rounds.
+# hyperfine times the converter itself, -j 1 and -j 2 taking turns round by
+# round (a slow spell of the machine falls on both), the WAV files removed
+# before each run; the short stream gets five times the rounds. Peak RSS is
+# time's, from runs of their own.
 printf '| input | -j | wall s | CPU s | peak RSS MiB | wall -j 2 / -j 1 |\n|---|---|---|---|---|---|\n'
 for input in ten.mp2 long.mp2 mixed; do
   runs=$rounds
   [ "$input" = ten.mp2 ] && runs=$((rounds * 5))
-  : >runs1.txt
-  : >runs2.txt
+  sources=("$input")
+  [ "$input" = mixed ] && sources=(long.mp2 batch)
+  : >walls1.txt
+  : >walls2.txt
+  : >cpus1.txt
+  : >cpus2.txt
   for _ in $(seq 1 "$runs"); do
     for jobs in 1 2; do
-      if [ "$input" = mixed ]; then
-        measure "$sondrik" -q -f -j "$jobs" -o "$out" long.mp2 batch >>"runs$jobs.txt"
-      else
-        measure "$sondrik" -q -f -j "$jobs" -o "$out" "$input" >>"runs$jobs.txt"
-      fi
+      hyperfine -N --runs 1 --style none --prepare "rm -rf $out" --export-json run.json \
+        "$sondrik -q -f -j $jobs -o $out ${sources[*]}" >/dev/null 2>&1
+      python3 -c "import json; r = json.load(open('run.json'))['results'][0]; print(r['times'][0])" >>"walls$jobs.txt"
+      python3 -c "import json; r = json.load(open('run.json'))['results'][0]; print(r['user'] + r['system'])" >>"cpus$jobs.txt"
     done
   done
-  wall1=$(cut -d' ' -f1 runs1.txt | median)
+  wall1=$(median <walls1.txt)
   for jobs in 1 2; do
-    wall=$(cut -d' ' -f1 "runs$jobs.txt" | median)
-    cpu=$(cut -d' ' -f2 "runs$jobs.txt" | median)
-    rss=$(cut -d' ' -f3 "runs$jobs.txt" | median)
-    ratio=$(python3 -c "print(f'{$wall / $wall1:.3f}')")
-    printf '| %s | %s | %s | %s | %s | %s |\n' "$input" "$jobs" "$wall" "$cpu" "$((rss / 1024))" "$ratio"
+    rm -rf "$out" && mkdir -p "$out"
+    /usr/bin/time -f '%M' -o rss.txt "$sondrik" -q -f -j "$jobs" -o "$out" "${sources[@]}" >/dev/null 2>&1
+    rss=$(cat rss.txt)
+    rm -rf "$out"
+    wall=$(median <"walls$jobs.txt")
+    cpu=$(median <"cpus$jobs.txt")
+    printf '| %s | %s | %.4f | %.2f | %s | %.3f |\n' "$input" "$jobs" "$wall" "$cpu" "$((rss / 1024))" \
+      "$(python3 -c "print($wall / $wall1)")"
   done
 done
