@@ -20,7 +20,7 @@ struct PoolSettings {
   // A file of chunk_min_bytes or more is decoded in chunks of chunk_frames
   // frames on every thread when there are several.
   int track = 0;  // of a container: only this MPEG audio track; 0: every one
-  int chunk_frames = 192;
+  int chunk_frames = 96;
   int64_t chunk_min_bytes = 4 << 20;
   LineRouting routing;
 };

@@ -18,6 +18,7 @@ static_assert(kWindowBytes >= 2 * kLongestFrameRead, "a window holds a frame's r
 struct InputWindow {
   FileHandle input;
   int64_t input_size;
+  int64_t last_reach;  // the reach of the chunk's last frame: no read goes past it
   int64_t start = -1;
   int64_t end = -1;
   uint8_t bytes[kWindowBytes];
@@ -27,7 +28,7 @@ struct InputWindow {
     int64_t reach = offset + kLongestFrameRead;
     if (reach > input_size) reach = input_size;
     if (offset >= start && reach <= end) return true;
-    int64_t wanted = input_size - offset;
+    int64_t wanted = (last_reach > reach ? last_reach : reach) - offset;
     if (wanted > kWindowBytes) wanted = kWindowBytes;
     uint32_t have = 0;
     while (have < wanted) {
@@ -89,6 +90,9 @@ int decode_chunk(const ChunkSource& source, int64_t first, int64_t count, ChunkO
   InputWindow window;
   window.input = source.input;
   window.input_size = source.input_size;
+  // Small chunks would otherwise read much of the input twice.
+  window.last_reach = count > 0 ? source.entries[first + count - 1].offset + kLongestFrameRead : 0;
+  if (window.last_reach > source.input_size) window.last_reach = source.input_size;
   int error = 0;
 
   // The frame before the chunk and the last one of the other body before
