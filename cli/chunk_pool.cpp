@@ -11,7 +11,8 @@ constexpr size_t kMostListedFrames = size_t{2} << 20;
 
 }  // namespace
 
-ChunkedStream::ChunkedStream(ChunkPool& pool, int chunk_frames, int64_t min_input_bytes) : pool_(pool) {
+ChunkedStream::ChunkedStream(ChunkPool& pool, int chunk_frames, int64_t min_input_bytes, uint32_t listing_read_bytes)
+    : pool_(pool) {
   runner_.begin = begin;
   runner_.append = append;
   runner_.stored = stored;
@@ -20,6 +21,8 @@ ChunkedStream::ChunkedStream(ChunkPool& pool, int chunk_frames, int64_t min_inpu
   runner_.release = release;
   runner_.end = end;
   runner_.self = this;
+  runner_.read_ahead = nullptr;
+  runner_.read_ahead_bytes = listing_read_bytes;
   runner_.chunk_frames = chunk_frames;
   runner_.min_input_bytes = min_input_bytes;
 }
@@ -46,6 +49,8 @@ void ChunkedStream::begin(void* self, const ChunkSource& source) {
     slot.output = ChunkOutput{slot.pcm.get(), slot.values.get(), slot.flags.get(), 0};
     slot.chunk = -1;
   }
+  if (!stream.read_ahead_) stream.read_ahead_.reset(new uint8_t[stream.runner_.read_ahead_bytes]);
+  stream.runner_.read_ahead = stream.read_ahead_.get();
   // The chunks read through a handle of their own: reads at their places
   // through the listing's handle would cost the listing its read-ahead.
   FileHandle own = kNoFile;
@@ -73,7 +78,9 @@ bool ChunkedStream::append(void* self, const FrameEntry& entry, int32_t free_for
     std::lock_guard<std::mutex> guard(stream.pool_.lock_);
     stream.listed_ = static_cast<int64_t>(entries.size());
     stream.free_format_length_ = free_format_length;
-    stream.pool_.changed_.notify_all();
+    // Nobody can take it while every slot is full: waking them would only
+    // cost system calls, one per chunk of a listing that runs far ahead.
+    if (stream.next_open() >= 0) stream.pool_.changed_.notify_all();
   }
   return true;
 }

@@ -94,6 +94,8 @@ struct DecoderContext {
   std::atomic<int32_t>* stream_kbps;
   const ChunkRunner* runner;  // null: one pass
   const ChunkRunner* listing;  // while the frames are listed, not decoded
+  uint32_t ahead_next;        // the listing's next byte in its runner's read_ahead
+  uint32_t ahead_end;         // and the end of what is there
   int64_t last_listed[2];     // the last listed frame of each body, mono and two-channel; -1: none
   StreamOutcome outcome;
   BitReader bits;

@@ -95,6 +95,10 @@ struct ChunkRunner {
   // No more chunks are wanted; returns when none is being decoded.
   void (*end)(void* self);
   void* self;
+  // Storage the listing reads the input through, read_ahead_bytes at a
+  // time: the one pass's small reads cost a system call each. Null: none.
+  uint8_t* read_ahead;
+  uint32_t read_ahead_bytes;
   int chunk_frames;          // frames per chunk
   int64_t min_input_bytes;   // smaller inputs are decoded in one pass: the listing costs a read
 };

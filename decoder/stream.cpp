@@ -45,9 +45,27 @@ void note_bytes_read(DecoderContext& ctx, uint32_t got) {
   if ((input_bytes_read(ctx) >> ctx.progress_shift) > ctx.progress_threshold) report_progress(ctx);
 }
 
+// The listing's reads, served from large reads of the input: the same bytes
+// as reading it directly, in far fewer system calls.
+bool read_ahead(DecoderContext& ctx, uint8_t* buffer, uint32_t wanted, uint32_t* got) {
+  const ChunkRunner& runner = *ctx.listing;
+  if (ctx.ahead_next == ctx.ahead_end) {
+    uint32_t n = 0;
+    if (!file_read(ctx.input, runner.read_ahead, runner.read_ahead_bytes, &n)) return false;
+    ctx.ahead_next = 0;
+    ctx.ahead_end = n;
+  }
+  const uint32_t n = wanted < ctx.ahead_end - ctx.ahead_next ? wanted : ctx.ahead_end - ctx.ahead_next;
+  memcpy(buffer, runner.read_ahead + ctx.ahead_next, n);
+  ctx.ahead_next += n;
+  *got = n;
+  return true;
+}
+
 // Reads the stream: the input's bytes, or its track's from the container.
 // The packets a container lost are kept for the frames they fall in.
 bool read_input(DecoderContext& ctx, uint8_t* buffer, uint32_t wanted, uint32_t* got) {
+  if (ctx.listing != nullptr && ctx.listing->read_ahead != nullptr) return read_ahead(ctx, buffer, wanted, got);
   if (!ctx.from_container) return file_read(ctx.input, buffer, wanted, got);
   const int32_t n = read_track(ctx.demux, buffer, static_cast<int32_t>(wanted));
   TrackGap gap;
@@ -668,6 +686,7 @@ bool convert_in_chunks(DecoderContext& ctx, const ChunkRunner& runner, Synthesis
   const ProgressBar bar = ctx.bar;
   ctx.bar = nullptr;  // the bar follows the frames written, not the listing
   ctx.listing = &runner;
+  ctx.ahead_next = ctx.ahead_end = 0;
   FrameHeader header;
   const PassEnd listed = run_pass(ctx, header);
   ctx.listing = nullptr;
