@@ -35,6 +35,19 @@ done
 
 median() { sort -n | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
 
+# Wall seconds of copies of one command started together, each writing
+# under its own folder: one alone, or two at once.
+together() {
+  python3 - "$@" <<'PY'
+import subprocess, sys, time
+copies, out, cmd = int(sys.argv[1]), sys.argv[2], sys.argv[3:]
+start = time.perf_counter()
+runs = [subprocess.Popen(cmd + ["-o", f"{out}/{i}"], stdout=subprocess.DEVNULL) for i in range(copies)]
+codes = [run.wait() for run in runs]
+print(time.perf_counter() - start if not any(codes) else "failed")
+PY
+}
+
 # hyperfine times the converter itself, -j 1 and -j 2 taking turns round by
 # round (a slow spell of the machine falls on both), the WAV files removed
 # before each run; the short stream gets five times the rounds. Peak RSS is
@@ -69,3 +82,22 @@ for input in ten.mp2 long.mp2 mixed; do
       "$(python3 -c "print($wall / $wall1)")"
   done
 done
+
+# What two cores give on this machine: two one-pass conversions of the
+# 10-minute stream at once against one alone, taking turns. Virtual cores
+# that share one physical core's floating-point units slow each other
+# down, and no split of one file can do better than two whole files.
+: >walls1.txt
+: >walls2.txt
+for _ in $(seq 1 $((rounds * 5))); do
+  for copies in 1 2; do
+    rm -rf "$out"
+    together "$copies" "$out" "$sondrik" -q -f -j 1 ten.mp2 >>"walls$copies.txt"
+  done
+done
+rm -rf "$out"
+alone=$(median <walls1.txt)
+both=$(median <walls2.txt)
+printf '\ntwo one-pass conversions of ten.mp2 at once: %.4f s, one alone %.4f s;\n' "$both" "$alone"
+printf 'the best -j 2 / -j 1 a split can reach here: %.3f\n' "$(python3 -c "print($both / 2 / $alone)")"
+
