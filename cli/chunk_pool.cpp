@@ -37,16 +37,24 @@ void ChunkedStream::begin(void* self, const ChunkSource& source) {
   const int64_t most = std::min<int64_t>(kMostListedFrames, source.input_size / 24 + 1);
   stream.entries_.clear();
   stream.entries_.reserve(static_cast<size_t>(most));
+  prefer_large_pages(stream.entries_.data(), stream.entries_.capacity() * sizeof(FrameEntry));
   // Enough to keep every thread busy while the frames are listed and while
   // the writer catches up.
   const int64_t most_chunks = (most + chunk_frames - 1) / chunk_frames;
   const size_t slots = static_cast<size_t>(std::min<int64_t>(std::min(2 * stream.pool_.threads_ + 2, 16), most_chunks));
   stream.slots_.resize(slots);
+  const size_t slot_values = static_cast<size_t>(chunk_frames) * kFramePcmValues;
+  const size_t page_values = kLargePageBytes / sizeof(int16_t);
+  stream.slot_pcm_.reset(new int16_t[slots * slot_values + page_values]);
+  const uintptr_t block = reinterpret_cast<uintptr_t>(stream.slot_pcm_.get());
+  int16_t* pcm = stream.slot_pcm_.get() + ((kLargePageBytes - block % kLargePageBytes) % kLargePageBytes) / sizeof(int16_t);
+  prefer_large_pages(pcm, slots * slot_values * sizeof(int16_t));
   for (Slot& slot : stream.slots_) {
-    slot.pcm.reset(new int16_t[static_cast<size_t>(chunk_frames) * kFramePcmValues]);
+    slot.pcm = pcm;
+    pcm += slot_values;
     slot.values.reset(new uint16_t[chunk_frames]);
     slot.flags.reset(new uint8_t[chunk_frames]);
-    slot.output = ChunkOutput{slot.pcm.get(), slot.values.get(), slot.flags.get(), 0};
+    slot.output = ChunkOutput{slot.pcm, slot.values.get(), slot.flags.get(), 0};
     slot.chunk = -1;
   }
   if (!stream.read_ahead_) stream.read_ahead_.reset(new uint8_t[stream.runner_.read_ahead_bytes]);

@@ -36,7 +36,7 @@ class ChunkedStream {
   friend class ChunkPool;
   struct Slot {
     // Not cleared: the threads that decode into them touch them first.
-    std::unique_ptr<int16_t[]> pcm;
+    int16_t* pcm;  // in slot_pcm_
     std::unique_ptr<uint16_t[]> values;
     std::unique_ptr<uint8_t[]> flags;
     ChunkOutput output;
@@ -79,6 +79,9 @@ class ChunkedStream {
   int64_t released_ = 0;  // chunks the writer is done with
   int in_flight_ = 0;     // chunks being decoded now
   std::vector<Slot> slots_;
+  // The slots' PCM, one block from a large page on: the first touch of
+  // fresh memory is dear on some machines, a fault per 4 KiB.
+  std::unique_ptr<int16_t[]> slot_pcm_;
   std::unique_ptr<uint8_t[]> read_ahead_;  // the listing's reads of the input
 };
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <ctime>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -82,6 +83,17 @@ bool file_read(FileHandle file, void* buffer, uint32_t wanted, uint32_t* got) {
       return false;
     }
   }
+}
+
+void prefer_large_pages(void* start, uint64_t bytes) {
+#ifdef MADV_HUGEPAGE
+  const uintptr_t from = (reinterpret_cast<uintptr_t>(start) + kLargePageBytes - 1) & ~(kLargePageBytes - 1);
+  const uintptr_t to = (reinterpret_cast<uintptr_t>(start) + bytes) & ~(kLargePageBytes - 1);
+  if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
+#else
+  (void)start;
+  (void)bytes;
+#endif
 }
 
 bool file_open_again(FileHandle file, FileHandle* again) {

@@ -80,6 +80,8 @@ bool file_read(FileHandle file, void* buffer, uint32_t wanted, uint32_t* got) {
 
 bool file_open_again(FileHandle, FileHandle*) { return false; }  // no thread here shares a file
 
+void prefer_large_pages(void*, uint64_t) {}  // large pages need a privilege users don't have
+
 bool file_read_at(FileHandle file, int64_t offset, void* buffer, uint32_t wanted, uint32_t* got) {
   *got = 0;
   // A read at an offset moves the file pointer on Windows; the sequential
