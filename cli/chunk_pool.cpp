@@ -35,20 +35,18 @@ void ChunkedStream::begin(void* self, const ChunkSource& source) {
   // No frame is shorter than the smallest Layer II one (24 bytes) but in a
   // contrived free-format stream, which then goes the one pass.
   const int64_t most = std::min<int64_t>(kMostListedFrames, source.input_size / 24 + 1);
-  stream.entries_.clear();
-  stream.entries_.reserve(static_cast<size_t>(most));
-  prefer_large_pages(stream.entries_.data(), stream.entries_.capacity() * sizeof(FrameEntry));
+  stream.entries_block_ = large_page_block(static_cast<size_t>(most) * sizeof(FrameEntry));
+  stream.entries_ = static_cast<FrameEntry*>(stream.entries_block_.get());
+  stream.entry_count_ = 0;
+  stream.entry_room_ = static_cast<size_t>(most);
   // Enough to keep every thread busy while the frames are listed and while
   // the writer catches up.
   const int64_t most_chunks = (most + chunk_frames - 1) / chunk_frames;
   const size_t slots = static_cast<size_t>(std::min<int64_t>(std::min(2 * stream.pool_.threads_ + 2, 16), most_chunks));
   stream.slots_.resize(slots);
   const size_t slot_values = static_cast<size_t>(chunk_frames) * kFramePcmValues;
-  const size_t page_values = kLargePageBytes / sizeof(int16_t);
-  stream.slot_pcm_.reset(new int16_t[slots * slot_values + page_values]);
-  const uintptr_t block = reinterpret_cast<uintptr_t>(stream.slot_pcm_.get());
-  int16_t* pcm = stream.slot_pcm_.get() + ((kLargePageBytes - block % kLargePageBytes) % kLargePageBytes) / sizeof(int16_t);
-  prefer_large_pages(pcm, slots * slot_values * sizeof(int16_t));
+  stream.slot_pcm_ = large_page_block(slots * slot_values * sizeof(int16_t));
+  int16_t* pcm = static_cast<int16_t*>(stream.slot_pcm_.get());
   for (Slot& slot : stream.slots_) {
     slot.pcm = pcm;
     pcm += slot_values;
@@ -66,7 +64,7 @@ void ChunkedStream::begin(void* self, const ChunkSource& source) {
   std::lock_guard<std::mutex> guard(stream.pool_.lock_);
   stream.source_ = source;
   if (own != kNoFile) stream.source_.input = own;
-  stream.source_.entries = stream.entries_.data();
+  stream.source_.entries = stream.entries_;
   stream.listed_ = 0;
   stream.free_format_length_ = 0;
   stream.all_listed_ = false;
@@ -78,13 +76,12 @@ void ChunkedStream::begin(void* self, const ChunkSource& source) {
 
 bool ChunkedStream::append(void* self, const FrameEntry& entry, int32_t free_format_length) {
   ChunkedStream& stream = *static_cast<ChunkedStream*>(self);
-  auto& entries = stream.entries_;
-  if (entries.size() == entries.capacity()) return false;
-  entries.push_back(entry);
-  if (entries.size() % static_cast<size_t>(stream.runner_.chunk_frames) == 0) {
+  if (stream.entry_count_ == stream.entry_room_) return false;
+  stream.entries_[stream.entry_count_++] = entry;
+  if (stream.entry_count_ % static_cast<size_t>(stream.runner_.chunk_frames) == 0) {
     // A whole chunk more: it may be decoded now.
     std::lock_guard<std::mutex> guard(stream.pool_.lock_);
-    stream.listed_ = static_cast<int64_t>(entries.size());
+    stream.listed_ = static_cast<int64_t>(stream.entry_count_);
     stream.free_format_length_ = free_format_length;
     // Nobody can take it while every slot is full: waking them would only
     // cost system calls, one per chunk of a listing that runs far ahead.
@@ -93,7 +90,7 @@ bool ChunkedStream::append(void* self, const FrameEntry& entry, int32_t free_for
   return true;
 }
 
-const FrameEntry* ChunkedStream::stored(void* self) { return static_cast<ChunkedStream*>(self)->entries_.data(); }
+const FrameEntry* ChunkedStream::stored(void* self) { return static_cast<ChunkedStream*>(self)->entries_; }
 
 void ChunkedStream::listed(void* self, int64_t count) {
   ChunkedStream& stream = *static_cast<ChunkedStream*>(self);

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <vector>
 
+#include "cli/large_page_block.h"
 #include "decoder/frame_list.h"
 
 class ChunkPool;
@@ -30,7 +31,7 @@ class ChunkedStream {
 
   const ChunkRunner& runner() const { return runner_; }
   // Frames the listing found: 0 when the stream went the one pass.
-  size_t listed_frames() const { return entries_.size(); }
+  size_t listed_frames() const { return entry_count_; }
 
  private:
   friend class ChunkPool;
@@ -67,7 +68,10 @@ class ChunkedStream {
   ChunkPool& pool_;
   ChunkRunner runner_;
   // Reserved whole before the listing: appending never moves what threads read.
-  std::vector<FrameEntry> entries_;
+  LargePageBlock entries_block_;
+  FrameEntry* entries_ = nullptr;
+  size_t entry_count_ = 0;
+  size_t entry_room_ = 0;
   ChunkSource source_{};
   FileHandle own_input_ = kNoFile;  // the chunks' own reads of the input, when it could be opened again
   // Under the pool's lock.
@@ -79,9 +83,7 @@ class ChunkedStream {
   int64_t released_ = 0;  // chunks the writer is done with
   int in_flight_ = 0;     // chunks being decoded now
   std::vector<Slot> slots_;
-  // The slots' PCM, one block from a large page on: the first touch of
-  // fresh memory is dear on some machines, a fault per 4 KiB.
-  std::unique_ptr<int16_t[]> slot_pcm_;
+  LargePageBlock slot_pcm_;  // every slot's PCM, one block
   std::unique_ptr<uint8_t[]> read_ahead_;  // the listing's reads of the input
 };
 

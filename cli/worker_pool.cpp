@@ -4,7 +4,6 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -12,6 +11,7 @@
 #include <thread>
 
 #include "cli/json_report.h"
+#include "cli/large_page_block.h"
 #include "cli/sha256.h"
 #include "cli/chunk_pool.h"
 #include "cli/terminal_reports.h"
@@ -125,25 +125,6 @@ void convert_job(const Job& job, JobState& state, const PoolSettings& settings, 
   }
 }
 
-// A thread's batch, on a large page where the system has them: every file
-// fills it from its start, and its first touch would otherwise cost a
-// fault per 4 KiB.
-struct FreeBatch {
-  void operator()(PcmBatch* batch) const {
-    batch->~PcmBatch();
-    std::free(batch);
-  }
-};
-using OwnedBatch = std::unique_ptr<PcmBatch, FreeBatch>;
-
-OwnedBatch make_batch() {
-  const size_t bytes = (sizeof(PcmBatch) + kLargePageBytes - 1) / kLargePageBytes * kLargePageBytes;
-  void* block = std::aligned_alloc(kLargePageBytes, bytes);
-  if (block == nullptr) throw std::bad_alloc();
-  prefer_large_pages(block, bytes);
-  return OwnedBatch(new (block) PcmBatch);
-}
-
 std::string first_error_line(const std::vector<std::string>& lines) {
   for (const std::string& line : lines) {
     if (is_error_line(line)) return line;
@@ -220,13 +201,17 @@ bool Pool::files_left() {
 void Pool::work(bool reports) {
   // The batch is this thread's, for one conversion after another; a thread
   // that only ever helps with chunks needs none.
-  OwnedBatch batch;
+  LargePageBlock batch_block;
+  PcmBatch* batch = nullptr;
   for (;;) {
     if (chunks_.help_once()) continue;
     const size_t index = take_job();
     if (index < jobs_.size()) {
-      if (!batch) batch = make_batch();
-      convert_job(jobs_[index], states_[index], settings_, reports, batch.get(), chunks_);
+      if (batch == nullptr) {
+        batch_block = large_page_block(sizeof(PcmBatch));
+        batch = new (batch_block.get()) PcmBatch;
+      }
+      convert_job(jobs_[index], states_[index], settings_, reports, batch, chunks_);
       {
         std::lock_guard<std::mutex> guard(lock_);
         states_[index].phase = JobState::kDone;

@@ -77,6 +77,8 @@ bool file_read(FileHandle file, void* buffer, uint32_t wanted, uint32_t* got) {
 
 bool file_open_again(FileHandle, FileHandle*) { return false; }
 
+void prefer_large_pages(void*, uint64_t) {}
+
 bool file_read_at(FileHandle file, int64_t offset, void* buffer, uint32_t wanted, uint32_t* got) {
   MemoryInput* in = as_input(file);
   if (in == nullptr || offset < 0) {
