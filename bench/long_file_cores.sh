@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # One long file on every core: wall and CPU time of build/sondrik at -j 1
 # and -j 2 on a 10-minute and a 6.5-hour stream, the mixed batch (the long
-# file and 100 three-minute ones), and the peak memory of the long file.
+# file and 100 three-minute ones), and the peak memory of the long file;
+# also what two cores give here: two one-pass conversions at once.
 #   bench/long_file_cores.sh [ROUNDS]   (default 3, 15 for the 10-minute stream; medians)
 # Streams are made once with sox and twolame into $BENCH_DIR/cores (default
 # build/bench/cores, about 700 MB) and kept; the WAV files go to /dev/shm
@@ -62,6 +63,8 @@ for input in ten.mp2 long.mp2 mixed; do
   : >walls2.txt
   : >cpus1.txt
   : >cpus2.txt
+  : >alone.txt
+  : >pair.txt
   for _ in $(seq 1 "$runs"); do
     for jobs in 1 2; do
       hyperfine -N --runs 1 --style none --prepare "rm -rf $out" --export-json run.json \
@@ -69,6 +72,14 @@ for input in ten.mp2 long.mp2 mixed; do
       python3 -c "import json; r = json.load(open('run.json'))['results'][0]; print(r['times'][0])" >>"walls$jobs.txt"
       python3 -c "import json; r = json.load(open('run.json'))['results'][0]; print(r['user'] + r['system'])" >>"cpus$jobs.txt"
     done
+    # What two cores give here, in the same rounds: two one-pass conversions
+    # at once against one alone. Virtual cores that share a physical core's
+    # floating-point units slow each other down, and no split of one file
+    # can do better than two whole files.
+    if [ "$input" = ten.mp2 ]; then
+      rm -rf "$out" && together 1 "$out" "$sondrik" -q -f -j 1 ten.mp2 >>alone.txt
+      rm -rf "$out" && together 2 "$out" "$sondrik" -q -f -j 1 ten.mp2 >>pair.txt
+    fi
   done
   wall1=$(median <walls1.txt)
   for jobs in 1 2; do
@@ -81,23 +92,10 @@ for input in ten.mp2 long.mp2 mixed; do
     printf '| %s | %s | %.4f | %.2f | %s | %.3f |\n' "$input" "$jobs" "$wall" "$cpu" "$((rss / 1024))" \
       "$(python3 -c "print($wall / $wall1)")"
   done
+  if [ "$input" = ten.mp2 ]; then
+    alone=$(median <alone.txt)
+    pair=$(median <pair.txt)
+    printf '| ten.mp2, two at once | 1 each | %.4f | | | %.3f (%.4f s alone: the best a split reaches here) |\n' \
+      "$pair" "$(python3 -c "print($pair / 2 / $alone)")" "$alone"
+  fi
 done
-
-# What two cores give on this machine: two one-pass conversions of the
-# 10-minute stream at once against one alone, taking turns. Virtual cores
-# that share one physical core's floating-point units slow each other
-# down, and no split of one file can do better than two whole files.
-: >walls1.txt
-: >walls2.txt
-for _ in $(seq 1 $((rounds * 5))); do
-  for copies in 1 2; do
-    rm -rf "$out"
-    together "$copies" "$out" "$sondrik" -q -f -j 1 ten.mp2 >>"walls$copies.txt"
-  done
-done
-rm -rf "$out"
-alone=$(median <walls1.txt)
-both=$(median <walls2.txt)
-printf '\ntwo one-pass conversions of ten.mp2 at once: %.4f s, one alone %.4f s;\n' "$both" "$alone"
-printf 'the best -j 2 / -j 1 a split can reach here: %.3f\n' "$(python3 -c "print($both / 2 / $alone)")"
-
