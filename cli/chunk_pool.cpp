@@ -39,10 +39,12 @@ void ChunkedStream::begin(void* self, const ChunkSource& source) {
   stream.entries_ = static_cast<FrameEntry*>(stream.entries_block_.get());
   stream.entry_count_ = 0;
   stream.entry_room_ = static_cast<size_t>(most);
-  // Enough to keep every thread busy while the frames are listed and while
-  // the writer catches up.
+  // Enough to keep every thread busy while the writer lists the frames and
+  // writes nothing yet, and while it catches up: six for two threads left
+  // the helper idle for most of the listing. Sixteen of 96 frames are 7 MB
+  // on large pages, which keeps a file within its bound.
   const int64_t most_chunks = (most + chunk_frames - 1) / chunk_frames;
-  const size_t slots = static_cast<size_t>(std::min<int64_t>(std::min(2 * stream.pool_.threads_ + 2, 16), most_chunks));
+  const size_t slots = static_cast<size_t>(std::min<int64_t>(std::min(8 * stream.pool_.threads_, 16), most_chunks));
   stream.slots_.resize(slots);
   const size_t slot_values = static_cast<size_t>(chunk_frames) * kFramePcmValues;
   stream.slot_pcm_ = large_page_block(slots * slot_values * sizeof(int16_t));
