@@ -36,17 +36,11 @@ done
 
 median() { sort -n | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
 
-# Wall seconds of copies of one command started together, each writing
-# under its own folder: one alone, or two at once.
-together() {
-  python3 - "$@" <<'PY'
-import subprocess, sys, time
-copies, out, cmd = int(sys.argv[1]), sys.argv[2], sys.argv[3:]
-start = time.perf_counter()
-runs = [subprocess.Popen(cmd + ["-o", f"{out}/{i}"], stdout=subprocess.DEVNULL) for i in range(copies)]
-codes = [run.wait() for run in runs]
-print(time.perf_counter() - start if not any(codes) else "failed")
-PY
+# Wall seconds of one run of a command, timed by hyperfine, the WAV files
+# removed before it.
+wall_of() {
+  hyperfine -N --runs 1 --style none --prepare "rm -rf $out" --export-json run.json "$1" >/dev/null 2>&1
+  python3 -c "import json; print(json.load(open('run.json'))['results'][0]['times'][0])"
 }
 
 # hyperfine times the converter itself, -j 1 and -j 2 taking turns round by
@@ -77,8 +71,9 @@ for input in ten.mp2 long.mp2 mixed; do
     # floating-point units slow each other down, and no split of one file
     # can do better than two whole files.
     if [ "$input" = ten.mp2 ]; then
-      rm -rf "$out" && together 1 "$out" "$sondrik" -q -f -j 1 ten.mp2 >>alone.txt
-      rm -rf "$out" && together 2 "$out" "$sondrik" -q -f -j 1 ten.mp2 >>pair.txt
+      one="$sondrik -q -f -j 1 -o $out/0 ten.mp2 >/dev/null"
+      wall_of "bash -c \"$one; wait\"" >>alone.txt
+      wall_of "bash -c \"$one & $sondrik -q -f -j 1 -o $out/1 ten.mp2 >/dev/null; wait\"" >>pair.txt
     fi
   done
   wall1=$(median <walls1.txt)
