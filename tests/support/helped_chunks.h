@@ -10,7 +10,7 @@
 
 class HelpedChunks {
  public:
-  // `listing_read_bytes`: small and odd, the listing's reads end anywhere in a frame.
+  // `listing_read_bytes`: small, so that the listing's reads end anywhere in a frame.
   HelpedChunks(int helpers, int chunk_frames, uint32_t listing_read_bytes = 1000)
       : pool_(helpers + 1), stream_(pool_, chunk_frames, 0, listing_read_bytes) {
     for (int h = 0; h < helpers; ++h) {
