@@ -24,6 +24,7 @@ ChunkedStream::ChunkedStream(ChunkPool& pool, int chunk_frames, int64_t min_inpu
   runner_.read_ahead = nullptr;
   runner_.read_ahead_bytes = listing_read_bytes;
   runner_.chunk_frames = chunk_frames;
+  runner_.slots = 1;
   runner_.min_input_bytes = min_input_bytes;
 }
 
@@ -41,11 +42,12 @@ void ChunkedStream::begin(void* self, const ChunkSource& source) {
   stream.entry_room_ = static_cast<size_t>(most);
   // Enough to keep every thread busy while the writer lists the frames and
   // writes nothing yet, and while it catches up: six for two threads left
-  // the helper idle for most of the listing. Sixteen of 96 frames are 7 MB
+  // the helper idle for most of the listing. Sixteen of 112 frames are 8 MB
   // on large pages, which keeps a file within its bound.
   const int64_t most_chunks = (most + chunk_frames - 1) / chunk_frames;
   const size_t slots = static_cast<size_t>(std::min<int64_t>(std::min(8 * stream.pool_.threads_, 16), most_chunks));
   stream.slots_.resize(slots);
+  stream.runner_.slots = static_cast<int>(slots);
   const size_t slot_values = static_cast<size_t>(chunk_frames) * kFramePcmValues;
   stream.slot_pcm_ = large_page_block(slots * slot_values * sizeof(int16_t));
   int16_t* pcm = static_cast<int16_t*>(stream.slot_pcm_.get());

@@ -20,7 +20,10 @@ struct PoolSettings {
   // A file of chunk_min_bytes or more is decoded in chunks of chunk_frames
   // frames on every thread when there are several.
   int track = 0;  // of a container: only this MPEG audio track; 0: every one
-  int chunk_frames = 96;
+  // Half a file's write of two-channel PCM: sixteen chunks hold eight whole
+  // writes, so none is split where the slots start over and each goes out
+  // from where the chunks were decoded.
+  int chunk_frames = 112;
   int64_t chunk_min_bytes = 4 << 20;
   LineRouting routing;
 };

@@ -163,6 +163,9 @@ struct DecoderContext {
   uint32_t batch_bytes;     // PCM in the batch, not yet written
   uint32_t batch_limit;     // a frame that would take the batch past this writes it first
   PcmBatch* batch;
+  // The batch's PCM where decoded chunks hold it, one frame behind another,
+  // so it is written from there without a copy; null: in `batch`.
+  const int16_t* batch_in_place;
   int64_t bytes_written;    // the sum of what the PCM writes reported
   int write_error;
 };

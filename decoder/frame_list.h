@@ -100,5 +100,8 @@ struct ChunkRunner {
   uint8_t* read_ahead;
   uint32_t read_ahead_bytes;
   int chunk_frames;          // frames per chunk
+  // Set by begin: the chunks whose outputs exist at once. await(k) returns
+  // only when fewer than this many before k are not released.
+  int slots;
   int64_t min_input_bytes;   // smaller inputs are decoded in one pass: the listing costs a read
 };

@@ -142,6 +142,8 @@ bool write_wav_header(DecoderContext& ctx, int64_t data_size) {
 // reported. A pipe's header goes first.
 bool write_batch(DecoderContext& ctx) {
   if (ctx.batch_bytes == 0) return true;
+  const int16_t* values = ctx.batch_in_place != nullptr ? ctx.batch_in_place : ctx.batch->values;
+  ctx.batch_in_place = nullptr;
   if (ctx.discard_output) {
     ctx.bytes_written += ctx.batch_bytes;
     ctx.batch_bytes = 0;
@@ -152,7 +154,7 @@ bool write_batch(DecoderContext& ctx) {
     return false;
   }
   uint32_t written = 0;
-  const bool ok = file_write(ctx.output, ctx.batch->values, ctx.batch_bytes, &written);
+  const bool ok = file_write(ctx.output, values, ctx.batch_bytes, &written);
   if (!ok) ctx.write_error = last_error();
   ctx.bytes_written += written;
   ctx.batch_bytes = 0;
@@ -218,6 +220,7 @@ int64_t estimated_wav_size(int64_t input_size, int32_t bitrate_kbps, int32_t sam
 void reserve_wav_header(DecoderContext& ctx) {
   ctx.stream_header_sent = false;
   ctx.batch_bytes = 0;
+  ctx.batch_in_place = nullptr;
   if (ctx.discard_output) {
     // Nothing is written, so nothing limits the size.
     ctx.wav_layout = WavLayout::Stream;
@@ -240,7 +243,7 @@ void choose_wav_layout(DecoderContext& ctx, int32_t bitrate_kbps) {
   if (estimate > kLargestWavFile && file_seek(ctx.output, kRf64HeaderSize)) ctx.wav_layout = WavLayout::Rf64;
 }
 
-FrameResult write_frame_pcm(DecoderContext& ctx) {
+FrameResult write_frame_pcm(DecoderContext& ctx, const int16_t* in_place) {
   static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "PCM is written in the host's byte order");
   const uint32_t bytes = static_cast<uint32_t>(ctx.pcm_count) * 2;
   if (!has_room_for(ctx, bytes)) return FrameResult::WavFull;
@@ -248,10 +251,24 @@ FrameResult write_frame_pcm(DecoderContext& ctx) {
     // The frame lies behind the batch: the batch goes out, the frame moves to its start.
     const uint32_t frame_at = ctx.batch_bytes;
     if (!write_batch(ctx)) return FrameResult::WriteFailed;
-    memmove(ctx.batch->values, ctx.batch->values + frame_at / 2, bytes);
+    if (in_place == nullptr) memmove(ctx.batch->values, ctx.batch->values + frame_at / 2, bytes);
+  }
+  if (in_place != nullptr) {
+    if (ctx.batch_bytes == 0) {
+      ctx.batch_in_place = in_place;
+    } else if (ctx.batch_in_place == nullptr || ctx.batch_in_place + ctx.batch_bytes / 2 != in_place) {
+      take_batch_home(ctx);
+      memcpy(ctx.batch->values + ctx.batch_bytes / 2, in_place, bytes);
+    }
   }
   ctx.batch_bytes += bytes;
   return FrameResult::Written;
+}
+
+void take_batch_home(DecoderContext& ctx) {
+  if (ctx.batch_in_place == nullptr) return;
+  memcpy(ctx.batch->values, ctx.batch_in_place, ctx.batch_bytes);
+  ctx.batch_in_place = nullptr;
 }
 
 int16_t* frame_pcm(const DecoderContext& ctx) { return ctx.batch->values + ctx.batch_bytes / 2; }
@@ -288,6 +305,7 @@ int abandon_after_write_failure(DecoderContext& ctx) {
   log_line(ctx.log, "ERR %d writing output wav file\r\n", ctx.write_error);
   // Keep what was converted playable: the header describes the PCM that made it.
   ctx.batch_bytes = 0;
+  ctx.batch_in_place = nullptr;
   write_wav_header(ctx, whole_sample_frames(ctx, pcm_in_file(ctx)));
   return failed(ctx, StreamFailure::WriteFailed, ctx.write_error);
 }

@@ -66,7 +66,12 @@ int16_t* frame_pcm(const DecoderContext& ctx);
 // Adds the frame's PCM to the batch, writing the batch first when the frame
 // would not fit in it. WriteFailed when that write failed; WavFull when a
 // canonical file would pass 4 GiB. bytes_written counts what each write reported.
-FrameResult write_frame_pcm(DecoderContext& ctx);
+// The frame is at frame_pcm, or, with `in_place`, there, in storage that
+// stays put until the batch is written or taken home: a batch of frames
+// that lie one behind another there is written from where they lie.
+FrameResult write_frame_pcm(DecoderContext& ctx, const int16_t* in_place = nullptr);
+// A batch that lies in place moves into the context's own storage.
+void take_batch_home(DecoderContext& ctx);
 // PCM of this pass, written or still in the batch.
 int64_t pcm_bytes_produced(const DecoderContext& ctx);
 

@@ -1,5 +1,5 @@
 // A stream listed first and decoded in chunks writes the bytes and lines of
-// the one pass: chunks of 1, 2 and 7 frames, decoded by the writer alone or
+// the one pass: chunks of 1, 2, 7 and 50 frames, decoded by the writer alone or
 // with two helping threads, over streams that switch bodies, change rate,
 // hide frames in damage or end inside one.
 #include <gtest/gtest.h>
@@ -34,6 +34,8 @@ std::vector<Streams> streams() {
   Bytes damaged = music;
   // A run of noise inside a frame: the search passes over what is left.
   for (size_t i = 3000; i < 3400; ++i) damaged[i] = static_cast<uint8_t>(i * 7919 >> 3);
+  Bytes long_run;
+  for (int i = 0; i < 12; ++i) long_run = long_run + (i == 6 ? slice(mono, 0, 288 * 4) : music);
   return {
       {"golden mono", golden("tl_32k_mono_48k_speech.mp2")},
       {"golden joint stereo with CRC", golden("tl_44k_jstereo_128k_crc_speech.mp2")},
@@ -44,6 +46,9 @@ std::vector<Streams> streams() {
       {"noise inside a frame", damaged},
       {"cut inside the last frame", slice(music, 0, music.size() - 300)},
       {"a tag and stuffing", Bytes{'I', 'D', '3', 3, 0, 0, 0, 0, 1, 0} + Bytes(128, 0) + Bytes(7, 0xFF) + music},
+      // Several writes' worth, so that a write is made from the chunks' own
+      // storage, across chunks, up to where a mono run breaks it.
+      {"stereo a thousand frames long, mono inside", long_run},
   };
 }
 
@@ -83,7 +88,7 @@ TEST(ChunkedStream, WritesTheBytesAndLinesOfTheOnePass) {
   for (const Streams& stream : streams()) {
     const Decoded one_pass = convert(stream.bytes, nullptr);
     for (int helpers : {0, 2}) {
-      for (int chunk_frames : {1, 2, 7}) {
+      for (int chunk_frames : {1, 2, 7, 50}) {
         SCOPED_TRACE(std::string(stream.name) + ", chunks of " + std::to_string(chunk_frames) + ", " +
                      std::to_string(helpers) + " helpers");
         HelpedChunks chunked(helpers, chunk_frames);
