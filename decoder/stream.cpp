@@ -604,7 +604,7 @@ int finish_pass(DecoderContext& ctx, PassEnd end, int32_t next_rate) {
 
 // Frame i of a decoded chunk, for the batch. Returns where a two-channel
 // frame lies in the chunk: it is written from there, which saves the writer
-// a copy of every frame, a fifth of its time. A mono frame is copied behind
+// a copy of every frame. A mono frame is copied behind
 // the batch, into the batch's own storage (null): where the file has two
 // channels, each value twice, as the one pass writes it.
 const int16_t* take_chunk_pcm(DecoderContext& ctx, const FrameList& list, const ChunkOutput& out, int64_t i) {
