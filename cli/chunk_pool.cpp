@@ -96,10 +96,12 @@ bool ChunkedStream::append(void* self, const FrameEntry& entry, int32_t free_for
 
 const FrameEntry* ChunkedStream::stored(void* self) { return static_cast<ChunkedStream*>(self)->entries_; }
 
-void ChunkedStream::listed(void* self, int64_t count) {
+void ChunkedStream::listed(void* self, int64_t count, int32_t free_format_length) {
   ChunkedStream& stream = *static_cast<ChunkedStream*>(self);
   std::lock_guard<std::mutex> guard(stream.pool_.lock_);
   stream.listed_ = count;
+  // A last chunk short of a whole one may hold the first free-format frames.
+  stream.free_format_length_ = free_format_length;
   stream.all_listed_ = true;
   stream.chunks_ = (count + stream.runner_.chunk_frames - 1) / stream.runner_.chunk_frames;
   stream.pool_.changed_.notify_all();

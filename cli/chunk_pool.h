@@ -47,7 +47,7 @@ class ChunkedStream {
   static void begin(void* self, const ChunkSource& source);
   static bool append(void* self, const FrameEntry& entry, int32_t free_format_length);
   static const FrameEntry* stored(void* self);
-  static void listed(void* self, int64_t count);
+  static void listed(void* self, int64_t count, int32_t free_format_length);
   static const ChunkOutput* await(void* self, int64_t chunk);
   static void release(void* self, int64_t chunk);
   static void end(void* self);

@@ -136,6 +136,17 @@ void note_crc_error(DecoderContext& ctx) {
   outcome.crc_error_count += 1;
 }
 
+void note_frame_not_written(DecoderContext& ctx) {
+  // The frames written so far are the listed ones before it, less those
+  // found not written before: a gap later than them was listed after it.
+  const int64_t before = samples_written(ctx);
+  StreamOutcome& outcome = ctx.outcome;
+  const int64_t listed = outcome.gap_count < kListedDamage ? outcome.gap_count : kListedDamage;
+  for (int64_t i = 0; i < listed; ++i) {
+    if (outcome.gaps[i].sample > before) outcome.gaps[i].sample -= 1152;
+  }
+}
+
 void log_damage(const DecoderContext& ctx) {
   const StreamOutcome& outcome = ctx.outcome;
   if (ctx.frame_count == 0) return;

@@ -32,6 +32,10 @@ bool crc_matches(const uint8_t* frame, int body_bits);
 // Notes a CRC error in the frame about to be written.
 void note_crc_error(DecoderContext& ctx);
 
+// A listed frame whose body ran past the end of the input, which the one
+// pass doesn't count: the gaps listed after it come a frame earlier.
+void note_frame_not_written(DecoderContext& ctx);
+
 // The gap and CRC lines, up to kListedDamage of each and then a count of
 // the rest; nothing for an input without a frame.
 void log_damage(const DecoderContext& ctx);

@@ -86,8 +86,9 @@ struct ChunkRunner {
   bool (*append)(void* self, const FrameEntry& entry, int32_t free_format_length);
   // The entries appended so far, in order.
   const FrameEntry* (*stored)(void* self);
-  // Every frame is listed: `count` of them, in chunks of chunk_frames.
-  void (*listed)(void* self, int64_t count);
+  // Every frame is listed: `count` of them, in chunks of chunk_frames, with
+  // the free-format length the last ones need.
+  void (*listed)(void* self, int64_t count, int32_t free_format_length);
   // Chunk k decoded (on the calling thread, when no other has started it).
   const ChunkOutput* (*await)(void* self, int64_t chunk);
   // Done with chunk k's output.

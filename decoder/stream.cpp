@@ -651,6 +651,7 @@ PassEnd write_chunks(DecoderContext& ctx, const FrameList& list, const ChunkRunn
       take_frame_fields(ctx, header);
       if ((out.flags[i] & kRanOut) != 0) {
         const int64_t left = ctx.file_size - entry.offset;
+        note_frame_not_written(ctx);
         ctx.outcome.bytes.frames -= entry.length;
         ctx.outcome.bytes.cut_frame += entry.length < left ? entry.length : left;
       } else {
@@ -731,7 +732,7 @@ bool convert_in_chunks(DecoderContext& ctx, const ChunkRunner& runner, Synthesis
              : listed == PassEnd::RateChanged ? ListEnd::RateChanged
                                               : ListEnd::EndOfInput;
   list.next_rate = header.sample_rate;
-  runner.listed(runner.self, list.count);
+  runner.listed(runner.self, list.count, list.free_format_length);
 
   // Written from the start as the one pass writes its last pass; the
   // listing's byte accounts stand.

@@ -1,7 +1,7 @@
 // A stream listed first and decoded in chunks writes the bytes and lines of
 // the one pass: chunks of 1, 2, 7 and 50 frames, decoded by the writer alone or
 // with two helping threads, over streams that switch bodies, change rate,
-// hide frames in damage or end inside one.
+// turn free format, hide frames in damage or end inside one.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -34,6 +34,14 @@ std::vector<Streams> streams() {
   Bytes damaged = music;
   // A run of noise inside a frame: the search passes over what is left.
   for (size_t i = 3000; i < 3400; ++i) damaged[i] = static_cast<uint8_t>(i * 7919 >> 3);
+  // Frames 101 on: a body that asks for more bits than the input has left,
+  // then noise before the last frame.
+  Bytes past_end = slice(music, 0, 576 * 104);
+  for (size_t i = 576 * 101 + 4; i < 576 * 101 + 20; ++i) past_end[i] = 0xFF;
+  past_end = past_end + slice(damaged, 3000, 300) + slice(music, 576 * 104, 576);
+  // The same frames as free format: a length measured only in the last chunk.
+  Bytes free_format = stereo;
+  for (size_t at = 0; at < free_format.size(); at += 576) free_format[at + 2] &= 0x0F;
   Bytes long_run;
   for (int i = 0; i < 12; ++i) long_run = long_run + (i == 6 ? slice(mono, 0, 288 * 4) : music);
   return {
@@ -43,6 +51,8 @@ std::vector<Streams> streams() {
       {"mono, stereo, mono, stereo", mono + stereo + mono + stereo},
       {"stereo, mono and back", stereo + slice(mono, 0, 192 * 3) + stereo + slice(mono, 0, 192 * 17) + stereo},
       {"a change of rate", music + golden("tl_44k_stereo_256k_tone.mp2")},
+      {"free format from frame 105 on", music + free_format},
+      {"a body that runs past the end, then a gap", past_end},
       {"noise inside a frame", damaged},
       {"cut inside the last frame", slice(music, 0, music.size() - 300)},
       {"a tag and stuffing", Bytes{'I', 'D', '3', 3, 0, 0, 0, 0, 1, 0} + Bytes(128, 0) + Bytes(7, 0xFF) + music},
