@@ -555,6 +555,9 @@ PassEnd run_pass(DecoderContext& ctx, FrameHeader& header) {
         // The rest is not read: it counts by the input's size, where known.
         ctx.outcome.bytes.not_converted =
             ctx.file_size > 0 ? ctx.file_size - input_position(ctx) : bytes_ahead(ctx);
+        // And it counts as read, as in every other ending: the accounts add
+        // up to the bytes read.
+        if (!ctx.from_container) ctx.bytes_read = input_position(ctx) + ctx.outcome.bytes.not_converted;
         return PassEnd::RateChanged;
       case FrameStep::TwoChannelsFromHere:
         if (decode_again_with_two_channels(ctx) != 0) return PassEnd::Closed;
