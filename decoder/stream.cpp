@@ -553,11 +553,13 @@ PassEnd run_pass(DecoderContext& ctx, FrameHeader& header) {
         break;  // the search goes on where the last frame ends
       case FrameStep::RateChanged:
         // The rest is not read: it counts by the input's size, where known.
-        ctx.outcome.bytes.not_converted =
-            ctx.file_size > 0 ? ctx.file_size - input_position(ctx) : bytes_ahead(ctx);
+        // A track's size isn't: its bytes come out of the container as read.
+        ctx.outcome.bytes.not_converted = ctx.file_size > 0 && !ctx.from_container
+                                              ? ctx.file_size - input_position(ctx)
+                                              : bytes_ahead(ctx);
         // And it counts as read, as in every other ending: the accounts add
         // up to the bytes read.
-        if (!ctx.from_container) ctx.bytes_read = input_position(ctx) + ctx.outcome.bytes.not_converted;
+        ctx.bytes_read = input_position(ctx) + ctx.outcome.bytes.not_converted;
         return PassEnd::RateChanged;
       case FrameStep::TwoChannelsFromHere:
         if (decode_again_with_two_channels(ctx) != 0) return PassEnd::Closed;

@@ -114,18 +114,21 @@ grep -q '^sondrik finished: 1 converted, 1 failed, 0 skipped; ' out.txt || { fai
 [ -s gap1.wav ] || fail "--strict removed the WAV file"
 
 # A change of rate past the first reads: the rest is not converted, and yet
-# accounted for, from a file and from a pipe.
+# accounted for, from a file, a pipe and a transport stream's track.
 sox -D -q src.wav -r 44100 src44.wav
 twolame --quiet -b 192 src44.wav at44.mp2
 cat clean.mp2 at44.mp2 >changed.mp2
+ffmpeg -v error -i changed.mp2 -c:a copy -f mpegts changed.ts
 "$sondrik" -f --report changed.jsonl changed.mp2 >/dev/null 2>&1
 cat changed.mp2 | "$sondrik" -c --report piped.jsonl - >/dev/null 2>&1
-for report in changed.jsonl piped.jsonl; do
+"$sondrik" -f --report track.jsonl changed.ts >/dev/null 2>&1
+for report in changed.jsonl piped.jsonl track.jsonl; do
   jq -e '.failure == "rate_changed" and .bytes.not_converted > 0 and
     .bytes.read == (.bytes | .frames + .tags + .stuffing + .gaps + .cut_frame + .not_converted)' $report >/dev/null ||
     fail "$report: the accounts of a change of rate: $(jq -c .bytes $report)"
 done
 [ "$(jq .bytes.read changed.jsonl)" -eq "$(stat -c %s changed.mp2)" ] || fail "a change of rate: not all the file accounted for"
+[ "$(jq .bytes.read track.jsonl)" -le "$(stat -c %s changed.mp2)" ] || fail "a track's change of rate: more read than it holds"
 
 # Ctrl-C with two files running, then --skip-existing: every file finished,
 # none left unfinished, each the bytes of an uninterrupted run.
