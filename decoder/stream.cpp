@@ -552,7 +552,7 @@ PassEnd run_pass(DecoderContext& ctx, FrameHeader& header) {
       case FrameStep::NotWritten:
         break;  // the search goes on where the last frame ends
       case FrameStep::RateChanged:
-        // The rest is not read: it counts by the input's size, where known.
+        // The rest is not decoded: it counts by the input's size, where known.
         // A track's size isn't: its bytes come out of the container as read.
         ctx.outcome.bytes.not_converted = ctx.file_size > 0 && !ctx.from_container
                                               ? ctx.file_size - input_position(ctx)
