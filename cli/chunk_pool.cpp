@@ -121,13 +121,15 @@ ChunkedStream::Taken ChunkedStream::take() {
   taken.source.free_format_length = free_format_length_;
   const int64_t first = taken.chunk * runner_.chunk_frames;
   taken.count = std::min<int64_t>(runner_.chunk_frames, listed_ - first);
+  taken.scratch = pool_.take_scratch();
   return taken;
 }
 
 void ChunkedStream::decode(const Taken& taken) {
   Slot& slot = slots_[taken.chunk % slots_.size()];
-  decode_chunk(taken.source, taken.chunk * runner_.chunk_frames, taken.count, slot.output);
+  decode_chunk(taken.source, taken.chunk * runner_.chunk_frames, taken.count, slot.output, *taken.scratch);
   std::lock_guard<std::mutex> guard(pool_.lock_);
+  pool_.give_back(taken.scratch);
   slot.chunk = taken.chunk;
   --in_flight_;
   pool_.changed_.notify_all();
@@ -171,6 +173,18 @@ void ChunkedStream::end(void* self) {
     file_close(stream.own_input_);
     stream.own_input_ = kNoFile;
   }
+}
+
+ChunkScratch* ChunkPool::take_scratch() {
+  if (free_scratch_.empty()) {
+    const size_t count = scratch_blocks_.empty() ? static_cast<size_t>(std::max(threads_, 1)) : 1;
+    scratch_blocks_.push_back(large_page_block(count * sizeof(ChunkScratch)));
+    ChunkScratch* scratch = static_cast<ChunkScratch*>(scratch_blocks_.back().get());
+    for (size_t i = 0; i < count; ++i) free_scratch_.push_back(scratch + i);
+  }
+  ChunkScratch* scratch = free_scratch_.back();
+  free_scratch_.pop_back();
+  return scratch;
 }
 
 bool ChunkPool::help_once() {

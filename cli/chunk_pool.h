@@ -59,6 +59,7 @@ class ChunkedStream {
     int64_t chunk;
     int64_t count;       // its frames
     ChunkSource source;  // as of its last frame's listing
+    ChunkScratch* scratch;
   };
   // Under the pool's lock: takes the chunk next_open() gave.
   Taken take();
@@ -101,7 +102,14 @@ class ChunkPool {
 
  private:
   friend class ChunkedStream;
+  // Under the lock: room to decode a chunk in, and back when it is done.
+  ChunkScratch* take_scratch();
+  void give_back(ChunkScratch* scratch) { free_scratch_.push_back(scratch); }
   int threads_;
+  // One per thread, on large pages: a thread's first chunk then costs no
+  // faults of its own. More only if more threads decode at once.
+  std::vector<LargePageBlock> scratch_blocks_;
+  std::vector<ChunkScratch*> free_scratch_;
   std::mutex lock_;
   std::condition_variable changed_;
   std::vector<ChunkedStream*> offering_;

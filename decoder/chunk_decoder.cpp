@@ -1,5 +1,6 @@
 // One chunk of a listed stream, decoded as the one pass decodes it.
 #include <cstring>
+#include <new>
 
 #include "decoder/damage.h"
 #include "decoder/frame_body.h"
@@ -9,10 +10,7 @@
 
 namespace {
 
-// Input bytes read at once; a frame needs its own and kLongestFrameRead from
-// its start on, which is what the one pass has buffered before it.
-constexpr int kWindowBytes = 64 * 1024;
-static_assert(kWindowBytes >= 2 * kLongestFrameRead, "a window holds a frame's reach, and more");
+static_assert(kChunkWindowBytes >= 2 * kLongestFrameRead, "a window holds a frame's reach, and more");
 
 // Bytes of the input at a time, read where the frames are.
 struct InputWindow {
@@ -21,7 +19,7 @@ struct InputWindow {
   int64_t last_reach;  // the reach of the chunk's last frame: no read goes past it
   int64_t start = -1;
   int64_t end = -1;
-  uint8_t bytes[kWindowBytes];
+  uint8_t* bytes;  // kChunkWindowBytes
 
   // The bytes from `offset` to its reach, or to the end of the input.
   bool hold(int64_t offset, int* error) {
@@ -29,7 +27,7 @@ struct InputWindow {
     if (reach > input_size) reach = input_size;
     if (offset >= start && reach <= end) return true;
     int64_t wanted = (last_reach > reach ? last_reach : reach) - offset;
-    if (wanted > kWindowBytes) wanted = kWindowBytes;
+    if (wanted > kChunkWindowBytes) wanted = kChunkWindowBytes;
     uint32_t have = 0;
     while (have < wanted) {
       uint32_t got = 0;
@@ -77,8 +75,8 @@ uint8_t decode_listed_frame(DecoderContext& ctx, const ChunkSource& source, int6
 
 }  // namespace
 
-int decode_chunk(const ChunkSource& source, int64_t first, int64_t count, ChunkOutput& out) {
-  DecoderContext ctx{};
+int decode_chunk(const ChunkSource& source, int64_t first, int64_t count, ChunkOutput& out, ChunkScratch& scratch) {
+  DecoderContext& ctx = *new (&scratch.ctx) DecoderContext{};
   if (source.matrix != nullptr) {
     start_synthesis_like(ctx.synthesis, *source.matrix);
   } else {
@@ -88,6 +86,7 @@ int decode_chunk(const ChunkSource& source, int64_t first, int64_t count, ChunkO
   // listed, which a chunk need not wait for.
   ctx.two_channel_seen = false;
   InputWindow window;
+  window.bytes = scratch.window;
   window.input = source.input;
   window.input_size = source.input_size;
   // Small chunks would otherwise read much of the input twice.

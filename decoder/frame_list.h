@@ -68,11 +68,24 @@ struct ChunkSource {
   bool check_only;  // the frames are read whole, but no PCM is wanted
 };
 
+// Input bytes a chunk reads at once; a frame needs its own and
+// kLongestFrameRead from its start on, which is what the one pass has
+// buffered before it.
+constexpr int kChunkWindowBytes = 64 * 1024;
+
+// Where a chunk is decoded: a context of its own and a window on the input.
+// Each thread that decodes keeps one for all its chunks, where the caller
+// likes: on a fresh stack, its 66 pages would each cost a fault first.
+struct ChunkScratch {
+  DecoderContext ctx;
+  alignas(64) uint8_t window[kChunkWindowBytes];
+};
+
 // Decodes frames first .. first + count - 1 into `out`, reading the input at
 // the frames' offsets. A mono frame gives its one channel whatever the
 // stream holds besides: the writer doubles it where the file has two.
 // 0, or -1 when a read failed.
-int decode_chunk(const ChunkSource& source, int64_t first, int64_t count, ChunkOutput& out);
+int decode_chunk(const ChunkSource& source, int64_t first, int64_t count, ChunkOutput& out, ChunkScratch& scratch);
 
 // The front end's threads, decoding chunks while the frames are still being
 // listed and ahead of the one that writes them. The writer asks for the
