@@ -11,8 +11,9 @@ constexpr size_t kMostListedFrames = size_t{2} << 20;
 
 }  // namespace
 
-ChunkedStream::ChunkedStream(ChunkPool& pool, int chunk_frames, int64_t min_input_bytes, uint32_t listing_read_bytes)
-    : pool_(pool) {
+ChunkedStream::ChunkedStream(ChunkPool& pool, int chunk_frames, int64_t min_input_bytes, uint32_t listing_read_bytes,
+                             int64_t most_held_bytes)
+    : pool_(pool), most_held_bytes_(most_held_bytes) {
   runner_.begin = begin;
   runner_.append = append;
   runner_.stored = stored;
@@ -22,6 +23,7 @@ ChunkedStream::ChunkedStream(ChunkPool& pool, int chunk_frames, int64_t min_inpu
   runner_.end = end;
   runner_.self = this;
   runner_.read_ahead = nullptr;
+  runner_.held_room = 0;
   runner_.read_ahead_bytes = listing_read_bytes;
   runner_.chunk_frames = chunk_frames;
   runner_.slots = 1;
@@ -59,8 +61,17 @@ void ChunkedStream::begin(void* self, const ChunkSource& source) {
     slot.output = ChunkOutput{slot.pcm, slot.values.get(), slot.flags.get(), 0};
     slot.chunk = -1;
   }
-  if (!stream.read_ahead_) stream.read_ahead_.reset(new uint8_t[stream.runner_.read_ahead_bytes]);
-  stream.runner_.read_ahead = stream.read_ahead_.get();
+  const int64_t unread = source.input_size - source.held_start;
+  stream.held_.reset();
+  stream.runner_.held_room = 0;
+  if (unread > 0 && unread <= stream.most_held_bytes_) {
+    stream.held_ = large_page_block(static_cast<size_t>(unread));
+    stream.runner_.held_room = static_cast<uint32_t>(unread);
+    stream.runner_.read_ahead = static_cast<uint8_t*>(stream.held_.get());
+  } else {
+    if (!stream.read_ahead_) stream.read_ahead_.reset(new uint8_t[stream.runner_.read_ahead_bytes]);
+    stream.runner_.read_ahead = stream.read_ahead_.get();
+  }
   // The chunks read through a handle of their own: reads at their places
   // through the listing's handle would cost the listing its read-ahead.
   FileHandle own = kNoFile;
@@ -69,6 +80,8 @@ void ChunkedStream::begin(void* self, const ChunkSource& source) {
   stream.source_ = source;
   if (own != kNoFile) stream.source_.input = own;
   stream.source_.entries = stream.entries_;
+  stream.source_.held = stream.held_.get() != nullptr ? static_cast<const uint8_t*>(stream.held_.get()) : nullptr;
+  stream.source_.held_end = source.held_start;
   stream.listed_ = 0;
   stream.free_format_length_ = 0;
   stream.all_listed_ = false;
@@ -78,7 +91,7 @@ void ChunkedStream::begin(void* self, const ChunkSource& source) {
   stream.pool_.offering_.push_back(&stream);
 }
 
-bool ChunkedStream::append(void* self, const FrameEntry& entry, int32_t free_format_length) {
+bool ChunkedStream::append(void* self, const FrameEntry& entry, int32_t free_format_length, int64_t held_end) {
   ChunkedStream& stream = *static_cast<ChunkedStream*>(self);
   if (stream.entry_count_ == stream.entry_room_) return false;
   stream.entries_[stream.entry_count_++] = entry;
@@ -87,6 +100,7 @@ bool ChunkedStream::append(void* self, const FrameEntry& entry, int32_t free_for
     std::lock_guard<std::mutex> guard(stream.pool_.lock_);
     stream.listed_ = static_cast<int64_t>(stream.entry_count_);
     stream.free_format_length_ = free_format_length;
+    stream.source_.held_end = held_end;
     // Nobody can take it while every slot is full: waking them would only
     // cost system calls, one per chunk of a listing that runs far ahead.
     if (stream.next_open() >= 0) stream.pool_.changed_.notify_all();
@@ -169,6 +183,7 @@ void ChunkedStream::end(void* self) {
   stream.all_listed_ = true;
   stream.chunks_ = 0;
   stream.pool_.changed_.wait(guard, [&] { return stream.in_flight_ == 0; });
+  stream.held_.reset();
   if (stream.own_input_ != kNoFile) {
     file_close(stream.own_input_);
     stream.own_input_ = kNoFile;

@@ -12,26 +12,37 @@ namespace {
 
 static_assert(kChunkWindowBytes >= 2 * kLongestFrameRead, "a window holds a frame's reach, and more");
 
-// Bytes of the input at a time, read where the frames are.
+// Bytes of the input at a time, read where the frames are, or those the
+// listing holds.
 struct InputWindow {
   FileHandle input;
   int64_t input_size;
   int64_t last_reach;  // the reach of the chunk's last frame: no read goes past it
   int64_t start = -1;
   int64_t end = -1;
-  uint8_t* bytes;  // kChunkWindowBytes
+  const uint8_t* bytes;  // the input's bytes from start to end
+  uint8_t* room;         // kChunkWindowBytes to read into
+  const uint8_t* held;
+  int64_t held_start;
+  int64_t held_end;
 
   // The bytes from `offset` to its reach, or to the end of the input.
   bool hold(int64_t offset, int* error) {
     int64_t reach = offset + kLongestFrameRead;
     if (reach > input_size) reach = input_size;
     if (offset >= start && reach <= end) return true;
+    if (held != nullptr && offset >= held_start && reach <= held_end) {
+      bytes = held;
+      start = held_start;
+      end = held_end;
+      return true;
+    }
     int64_t wanted = (last_reach > reach ? last_reach : reach) - offset;
     if (wanted > kChunkWindowBytes) wanted = kChunkWindowBytes;
     uint32_t have = 0;
     while (have < wanted) {
       uint32_t got = 0;
-      if (!file_read_at(input, offset + have, bytes + have, static_cast<uint32_t>(wanted - have), &got)) {
+      if (!file_read_at(input, offset + have, room + have, static_cast<uint32_t>(wanted - have), &got)) {
         *error = last_error();
         if (*error == 0) *error = -1;
         return false;
@@ -39,6 +50,7 @@ struct InputWindow {
       if (got == 0) break;  // the file shrank: what is there is all there is
       have += got;
     }
+    bytes = room;
     start = offset;
     end = offset + have;
     return true;
@@ -86,7 +98,10 @@ int decode_chunk(const ChunkSource& source, int64_t first, int64_t count, ChunkO
   // listed, which a chunk need not wait for.
   ctx.two_channel_seen = false;
   InputWindow window;
-  window.bytes = scratch.window;
+  window.room = scratch.window;
+  window.held = source.held;
+  window.held_start = source.held_start;
+  window.held_end = source.held_end;
   window.input = source.input;
   window.input_size = source.input_size;
   // Small chunks would otherwise read much of the input twice.

@@ -96,6 +96,7 @@ struct DecoderContext {
   const ChunkRunner* listing;  // while the frames are listed, not decoded
   uint32_t ahead_next;        // the listing's next byte in its runner's read_ahead
   uint32_t ahead_end;         // and the end of what is there
+  int64_t ahead_start;        // the input's offset of read_ahead's first byte, when it is held
   int64_t last_listed[2];     // the last listed frame of each body, mono and two-channel; -1: none
   StreamOutcome outcome;
   BitReader bits;

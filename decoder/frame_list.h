@@ -66,6 +66,12 @@ struct ChunkSource {
   // The stream's matrixing coefficients, computed once: each chunk copies them.
   const SynthesisState* matrix;
   bool check_only;  // the frames are read whole, but no PCM is wanted
+  // The input's bytes from held_start to held_end, as the listing read them,
+  // when it keeps them all (ChunkRunner::held_room): a frame whose reach
+  // lies there is decoded from there, not read again. Null: none.
+  const uint8_t* held;
+  int64_t held_start;
+  int64_t held_end;
 };
 
 // Input bytes a chunk reads at once; a frame needs its own and
@@ -93,10 +99,10 @@ int decode_chunk(const ChunkSource& source, int64_t first, int64_t count, ChunkO
 struct ChunkRunner {
   // The frames of the input are about to be listed.
   void (*begin)(void* self, const ChunkSource& source);
-  // Takes the next frame found, with the free-format length so far; a chunk
-  // may be decoded as soon as its frames are in. false: no room, the stream
-  // is decoded in one pass.
-  bool (*append)(void* self, const FrameEntry& entry, int32_t free_format_length);
+  // Takes the next frame found, with the free-format length so far and the
+  // end of the input's bytes held so far; a chunk may be decoded as soon as
+  // its frames are in. false: no room, the stream is decoded in one pass.
+  bool (*append)(void* self, const FrameEntry& entry, int32_t free_format_length, int64_t held_end);
   // The entries appended so far, in order.
   const FrameEntry* (*stored)(void* self);
   // Every frame is listed: `count` of them, in chunks of chunk_frames, with
@@ -113,6 +119,11 @@ struct ChunkRunner {
   // time: the one pass's small reads cost a system call each. Null: none.
   uint8_t* read_ahead;
   uint32_t read_ahead_bytes;
+  // Set by begin: when not 0, read_ahead has room for this many bytes, the
+  // input from where the listing starts (the source's held_start); the
+  // listing then reads into it one read after another and never over what
+  // it read, so the chunks can decode from those bytes.
+  uint32_t held_room;
   int chunk_frames;          // frames per chunk
   // Set by begin: the chunks whose outputs exist at once. await(k) returns
   // only when fewer than this many before k are not released.

@@ -46,14 +46,22 @@ void note_bytes_read(DecoderContext& ctx, uint32_t got) {
 }
 
 // The listing's reads, served from large reads of the input: the same bytes
-// as reading it directly, in far fewer system calls.
+// as reading it directly, in far fewer system calls. Where the input is
+// held, each read goes behind the last, until the room is full.
 bool read_ahead(DecoderContext& ctx, uint8_t* buffer, uint32_t wanted, uint32_t* got) {
   const ChunkRunner& runner = *ctx.listing;
   if (ctx.ahead_next == ctx.ahead_end) {
+    uint32_t room = runner.read_ahead_bytes;
+    if (runner.held_room == 0) {
+      ctx.ahead_next = ctx.ahead_end = 0;
+    } else if (runner.held_room - ctx.ahead_end < room) {
+      room = runner.held_room - ctx.ahead_end;
+      // The file grew since its size was taken: the rest is read as it comes.
+      if (room == 0) return file_read(ctx.input, buffer, wanted, got);
+    }
     uint32_t n = 0;
-    if (!file_read(ctx.input, runner.read_ahead, runner.read_ahead_bytes, &n)) return false;
-    ctx.ahead_next = 0;
-    ctx.ahead_end = n;
+    if (!file_read(ctx.input, runner.read_ahead + ctx.ahead_end, room, &n)) return false;
+    ctx.ahead_end += n;
   }
   const uint32_t n = wanted < ctx.ahead_end - ctx.ahead_next ? wanted : ctx.ahead_end - ctx.ahead_next;
   memcpy(buffer, runner.read_ahead + ctx.ahead_next, n);
@@ -509,7 +517,8 @@ FrameStep list_frame(DecoderContext& ctx, const FrameHeader& header) {
   const int64_t other = ctx.last_listed[1 - body];
   entry.other_back = other >= 0 ? static_cast<uint32_t>(ctx.frame_count - other) : 0;
   ctx.last_listed[body] = ctx.frame_count;
-  if (!ctx.listing->append(ctx.listing->self, entry, ctx.free_format_length)) return FrameStep::ListFull;
+  const int64_t held_end = ctx.listing->held_room != 0 ? ctx.ahead_start + ctx.ahead_end : 0;
+  if (!ctx.listing->append(ctx.listing->self, entry, ctx.free_format_length, held_end)) return FrameStep::ListFull;
   // Counted as written: gaps take their times from it.
   ctx.frame_count += 1;
   return FrameStep::Written;
@@ -715,11 +724,14 @@ bool convert_in_chunks(DecoderContext& ctx, const ChunkRunner& runner, Synthesis
   source.path = path;
   source.matrix = &ctx.synthesis;
   source.check_only = ctx.discard_output;
+  // What the one pass read before is not held.
+  source.held_start = ctx.bytes_read;
   runner.begin(runner.self, source);
   const ProgressBar bar = ctx.bar;
   ctx.bar = nullptr;  // the bar follows the frames written, not the listing
   ctx.listing = &runner;
   ctx.ahead_next = ctx.ahead_end = 0;
+  ctx.ahead_start = source.held_start;
   FrameHeader header;
   const PassEnd listed = run_pass(ctx, header);
   ctx.listing = nullptr;

@@ -10,9 +10,11 @@
 
 class HelpedChunks {
  public:
+  // `held`: whether the listing keeps the input for the chunks.
   // `listing_read_bytes`: small, so that the listing's reads end anywhere in a frame.
-  HelpedChunks(int helpers, int chunk_frames, uint32_t listing_read_bytes = 1000)
-      : pool_(helpers + 1), stream_(pool_, chunk_frames, 0, listing_read_bytes) {
+  HelpedChunks(int helpers, int chunk_frames, bool held = true, uint32_t listing_read_bytes = 1000)
+      : pool_(helpers + 1),
+        stream_(pool_, chunk_frames, 0, listing_read_bytes, held ? ChunkedStream::kMostHeldBytes : 0) {
     for (int h = 0; h < helpers; ++h) {
       threads_.emplace_back([this] {
         while (!done_) {
