@@ -1,25 +1,25 @@
 // Long-lived buffers filled from their start, on large pages where the
 // system has them: on some machines the first touch of fresh memory costs a
 // fault per 4 KiB, tens of microseconds each; a large page is one fault.
+// Freed, they go back to the system: a batch of files each holding its input
+// would otherwise leave the process with all of their sizes at once.
 #pragma once
 
 #include <cstddef>
-#include <cstdlib>
 #include <memory>
 #include <new>
 
 #include "platform/platform.h"
 
-struct FreeBlock {
-  void operator()(void* block) const { std::free(block); }
+struct FreeLargePages {
+  size_t bytes = 0;
+  void operator()(void* block) const { free_large_pages(block, bytes); }
 };
-using LargePageBlock = std::unique_ptr<void, FreeBlock>;
+using LargePageBlock = std::unique_ptr<void, FreeLargePages>;
 
-// At least `bytes`, in whole large pages, not cleared.
+// At least `bytes`, not cleared.
 inline LargePageBlock large_page_block(size_t bytes) {
-  const size_t rounded = (bytes + kLargePageBytes - 1) / kLargePageBytes * kLargePageBytes;
-  void* block = std::aligned_alloc(kLargePageBytes, rounded);
+  void* block = allocate_large_pages(bytes);
   if (block == nullptr) throw std::bad_alloc();
-  prefer_large_pages(block, rounded);
-  return LargePageBlock(block);
+  return LargePageBlock(block, FreeLargePages{bytes});
 }

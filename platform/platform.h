@@ -47,10 +47,12 @@ bool file_read_at(FileHandle file, int64_t offset, void* buffer, uint32_t wanted
 // reads at scattered places through it leave the sequential reads of
 // `file` their read-ahead. false where the system can't (then use `file`).
 bool file_open_again(FileHandle file, FileHandle* again);
-// Asks the system to back the whole large pages inside [start, start + bytes)
-// with large pages when they are first touched: one fault for 2 MiB instead
-// of 512. Nothing happens where the system can't.
-void prefer_large_pages(void* start, uint64_t bytes);
+// Memory for a long-lived buffer, straight from the system and given back to
+// it when freed (an allocator would keep it for the process): whole large
+// pages where the system has them, so the first touch costs one fault per
+// 2 MiB instead of 512. Null when there is none.
+void* allocate_large_pages(uint64_t bytes);
+void free_large_pages(void* start, uint64_t bytes);
 constexpr uint64_t kLargePageBytes = 2 << 20;
 // Writes all `count` bytes or fails; *written tells how many made it.
 bool file_write(FileHandle file, const void* buffer, uint32_t count, uint32_t* written);

@@ -85,15 +85,26 @@ bool file_read(FileHandle file, void* buffer, uint32_t wanted, uint32_t* got) {
   }
 }
 
-void prefer_large_pages(void* start, uint64_t bytes) {
+void* allocate_large_pages(uint64_t bytes) {
+  const uint64_t rounded = (bytes + kLargePageBytes - 1) / kLargePageBytes * kLargePageBytes;
+  // A large page more than asked for, so that an aligned start lies inside;
+  // what lies outside the aligned block goes back at once.
+  void* mapped = mmap(nullptr, rounded + kLargePageBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (mapped == MAP_FAILED) return nullptr;
+  const uintptr_t from = reinterpret_cast<uintptr_t>(mapped);
+  const uintptr_t start = (from + kLargePageBytes - 1) & ~(kLargePageBytes - 1);
+  if (start > from) munmap(mapped, start - from);
+  const uintptr_t tail = from + rounded + kLargePageBytes - (start + rounded);
+  if (tail > 0) munmap(reinterpret_cast<void*>(start + rounded), tail);
 #ifdef MADV_HUGEPAGE
-  const uintptr_t from = (reinterpret_cast<uintptr_t>(start) + kLargePageBytes - 1) & ~(kLargePageBytes - 1);
-  const uintptr_t to = (reinterpret_cast<uintptr_t>(start) + bytes) & ~(kLargePageBytes - 1);
-  if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
-#else
-  (void)start;
-  (void)bytes;
+  madvise(reinterpret_cast<void*>(start), rounded, MADV_HUGEPAGE);
 #endif
+  return reinterpret_cast<void*>(start);
+}
+
+void free_large_pages(void* start, uint64_t bytes) {
+  if (start == nullptr) return;
+  munmap(start, (bytes + kLargePageBytes - 1) / kLargePageBytes * kLargePageBytes);
 }
 
 bool file_open_again(FileHandle file, FileHandle* again) {

@@ -80,7 +80,14 @@ bool file_read(FileHandle file, void* buffer, uint32_t wanted, uint32_t* got) {
 
 bool file_open_again(FileHandle, FileHandle*) { return false; }  // no thread here shares a file
 
-void prefer_large_pages(void*, uint64_t) {}  // large pages need a privilege users don't have
+// Large pages need a privilege users don't have: small ones, then.
+void* allocate_large_pages(uint64_t bytes) {
+  return VirtualAlloc(nullptr, static_cast<SIZE_T>(bytes), MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+}
+
+void free_large_pages(void* start, uint64_t) {
+  if (start != nullptr) VirtualFree(start, 0, MEM_RELEASE);
+}
 
 bool file_read_at(FileHandle file, int64_t offset, void* buffer, uint32_t wanted, uint32_t* got) {
   *got = 0;

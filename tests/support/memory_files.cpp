@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/log_text.h"
@@ -77,7 +78,9 @@ bool file_read(FileHandle file, void* buffer, uint32_t wanted, uint32_t* got) {
 
 bool file_open_again(FileHandle, FileHandle*) { return false; }
 
-void prefer_large_pages(void*, uint64_t) {}
+void* allocate_large_pages(uint64_t bytes) { return aligned_alloc(64, (bytes + 63) / 64 * 64); }
+
+void free_large_pages(void* start, uint64_t) { free(start); }
 
 bool file_read_at(FileHandle file, int64_t offset, void* buffer, uint32_t wanted, uint32_t* got) {
   MemoryInput* in = as_input(file);
