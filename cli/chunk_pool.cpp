@@ -21,6 +21,8 @@ ChunkedStream::ChunkedStream(ChunkPool& pool, int chunk_frames, int64_t min_inpu
   runner_.await = await;
   runner_.release = release;
   runner_.end = end;
+  runner_.read_block = read_block;
+  runner_.release_block = release_block;
   runner_.self = this;
   runner_.read_ahead = nullptr;
   runner_.held_room = 0;
@@ -68,9 +70,8 @@ void ChunkedStream::begin(void* self, const ChunkSource& source) {
     stream.held_ = large_page_block(static_cast<size_t>(unread));
     stream.runner_.held_room = static_cast<uint32_t>(unread);
     stream.runner_.read_ahead = static_cast<uint8_t*>(stream.held_.get());
-  } else {
-    if (!stream.read_ahead_) stream.read_ahead_.reset(new uint8_t[stream.runner_.read_ahead_bytes]);
-    stream.runner_.read_ahead = stream.read_ahead_.get();
+  } else if (!stream.read_room_) {
+    stream.read_room_ = large_page_block(size_t{kReadBlocks} * stream.runner_.read_ahead_bytes);
   }
   // The chunks read through a handle of their own: reads at their places
   // through the listing's handle would cost the listing its read-ahead.
@@ -82,6 +83,13 @@ void ChunkedStream::begin(void* self, const ChunkSource& source) {
   stream.source_.entries = stream.entries_;
   stream.source_.held = stream.held_.get() != nullptr ? static_cast<const uint8_t*>(stream.held_.get()) : nullptr;
   stream.source_.held_end = source.held_start;
+  stream.listing_input_ = source.input;
+  stream.listing_start_ = source.held_start;
+  stream.reading_ = stream.runner_.held_room == 0;
+  for (ReadBlock& block : stream.read_blocks_) block = ReadBlock{};
+  stream.next_read_ = 0;
+  stream.read_released_ = 0;
+  stream.read_end_ = INT64_MAX;
   stream.listed_ = 0;
   stream.free_format_length_ = 0;
   stream.all_listed_ = false;
@@ -114,6 +122,7 @@ void ChunkedStream::listed(void* self, int64_t count, int32_t free_format_length
   ChunkedStream& stream = *static_cast<ChunkedStream*>(self);
   std::lock_guard<std::mutex> guard(stream.pool_.lock_);
   stream.listed_ = count;
+  stream.reading_ = false;
   // A last chunk short of a whole one may hold the first free-format frames.
   stream.free_format_length_ = free_format_length;
   stream.all_listed_ = true;
@@ -182,11 +191,79 @@ void ChunkedStream::end(void* self) {
   offering.erase(std::remove(offering.begin(), offering.end(), &stream), offering.end());
   stream.all_listed_ = true;
   stream.chunks_ = 0;
+  stream.reading_ = false;
   stream.pool_.changed_.wait(guard, [&] { return stream.in_flight_ == 0; });
   stream.held_.reset();
   if (stream.own_input_ != kNoFile) {
     file_close(stream.own_input_);
     stream.own_input_ = kNoFile;
+  }
+}
+
+bool ChunkedStream::read_open() const {
+  return reading_ && next_read_ < read_released_ + kReadBlocks && next_read_ < read_end_;
+}
+
+void ChunkedStream::read(int64_t block) {
+  const uint32_t size = runner_.read_ahead_bytes;
+  uint8_t* room = static_cast<uint8_t*>(read_room_.get()) + static_cast<size_t>(block % kReadBlocks) * size;
+  const int64_t offset = listing_start_ + block * size;
+  uint32_t have = 0;
+  bool failed = false;
+  while (have < size) {
+    uint32_t got = 0;
+    if (!file_read_at(listing_input_, offset + have, room + have, size - have, &got)) {
+      failed = true;
+      break;
+    }
+    if (got == 0) break;
+    have += got;
+  }
+  std::lock_guard<std::mutex> guard(pool_.lock_);
+  read_blocks_[block % kReadBlocks] = ReadBlock{block, have, failed};
+  // What follows a short block is not the input's: it ends there.
+  if ((failed || have < size) && block + 1 < read_end_) read_end_ = block + 1;
+  --in_flight_;
+  pool_.changed_.notify_all();
+}
+
+const uint8_t* ChunkedStream::read_block(void* self, int64_t block, uint32_t* got) {
+  ChunkedStream& stream = *static_cast<ChunkedStream*>(self);
+  const ReadBlock& ready = stream.read_blocks_[block % kReadBlocks];
+  std::unique_lock<std::mutex> guard(stream.pool_.lock_);
+  for (;;) {
+    // A block past a short one is not read on from there, even if read
+    // after the input grew: nothing is listed from it.
+    if (block >= stream.read_end_) {
+      *got = 0;
+      return static_cast<const uint8_t*>(stream.read_room_.get());
+    }
+    if (ready.block == block) break;
+    if (stream.next_read_ == block) {
+      // Nobody has started it: the listing reads it itself.
+      ++stream.next_read_;
+      ++stream.in_flight_;
+      guard.unlock();
+      stream.read(block);
+      guard.lock();
+      continue;
+    }
+    stream.pool_.changed_.wait(guard);
+  }
+  *got = ready.got;
+  if (ready.failed) return nullptr;
+  return static_cast<const uint8_t*>(stream.read_room_.get()) +
+         static_cast<size_t>(block % kReadBlocks) * stream.runner_.read_ahead_bytes;
+}
+
+void ChunkedStream::release_block(void* self, int64_t block) {
+  ChunkedStream& stream = *static_cast<ChunkedStream*>(self);
+  std::lock_guard<std::mutex> guard(stream.pool_.lock_);
+  stream.read_released_ = block + 1;
+  // The helpers read half the blocks at a time: a wake per block would cost
+  // the listing a system call each.
+  if (stream.next_read_ - stream.read_released_ <= kReadBlocks / 2 && stream.read_open()) {
+    stream.pool_.changed_.notify_all();
   }
 }
 
@@ -204,6 +281,15 @@ ChunkScratch* ChunkPool::take_scratch() {
 
 bool ChunkPool::help_once() {
   std::unique_lock<std::mutex> guard(lock_);
+  // The listing waits for its blocks, and they are quick to read.
+  for (ChunkedStream* stream : offering_) {
+    if (!stream->read_open()) continue;
+    const int64_t block = stream->next_read_++;
+    ++stream->in_flight_;
+    guard.unlock();
+    stream->read(block);
+    return true;
+  }
   for (ChunkedStream* stream : offering_) {
     if (stream->next_open() < 0) continue;
     const ChunkedStream::Taken taken = stream->take();
@@ -226,7 +312,7 @@ void ChunkPool::wait_for_work(int timeout_ms) {
   changed_.wait_for(guard, std::chrono::milliseconds(timeout_ms), [&] {
     if (wakes_ != wakes) return true;
     for (const ChunkedStream* stream : offering_) {
-      if (stream->next_open() >= 0) return true;
+      if (stream->next_open() >= 0 || stream->read_open()) return true;
     }
     return false;
   });

@@ -20,8 +20,9 @@ class ChunkPool;
 class ChunkedStream {
  public:
   // The listing reads the input this much at a time: a system call per
-  // 4 KiB cost it half its time.
-  static constexpr uint32_t kListingReadBytes = 64 * 1024;
+  // 4 KiB cost it half its time. Read ahead of it by the other threads, 64
+  // KiB blocks were gone before a thread woke up to read more.
+  static constexpr uint32_t kListingReadBytes = 512 * 1024;
   // The listing keeps an input up to this size whole, so its chunks aren't
   // read twice (22 minutes of 192 kbit/s): with the slots and the listing it
   // stays within a file's 64 MiB.
@@ -55,6 +56,8 @@ class ChunkedStream {
   static const ChunkOutput* await(void* self, int64_t chunk);
   static void release(void* self, int64_t chunk);
   static void end(void* self);
+  static const uint8_t* read_block(void* self, int64_t block, uint32_t* got);
+  static void release_block(void* self, int64_t block);
 
   // Under the pool's lock: the next chunk a thread may start, or -1.
   int64_t next_open() const;
@@ -69,6 +72,13 @@ class ChunkedStream {
   Taken take();
   // Decodes a chunk into its slot, without the lock.
   void decode(const Taken& taken);
+
+  // Under the pool's lock: whether a thread may start reading the listing's
+  // next block.
+  bool read_open() const;
+  // Reads block k into its room, having taken it under the lock; the lock
+  // is not held.
+  void read(int64_t block);
 
   ChunkPool& pool_;
   ChunkRunner runner_;
@@ -89,9 +99,25 @@ class ChunkedStream {
   int in_flight_ = 0;     // chunks being decoded now
   std::vector<Slot> slots_;
   LargePageBlock slot_pcm_;  // every slot's PCM, one block
-  std::unique_ptr<uint8_t[]> read_ahead_;  // the listing's reads of the input
-  LargePageBlock held_;  // or the input whole, where the chunks decode from it
+  LargePageBlock held_;  // the input whole, where the chunks decode from it
   int64_t most_held_bytes_;
+
+  // Or the listing's blocks of the input, read ahead of it by any thread.
+  static constexpr int kReadBlocks = 16;
+  struct ReadBlock {
+    int64_t block = -1;  // the block in its room, once read
+    uint32_t got = 0;
+    bool failed = false;
+  };
+  LargePageBlock read_room_;  // kReadBlocks of read_ahead_bytes
+  FileHandle listing_input_ = kNoFile;
+  int64_t listing_start_ = 0;  // the input's offset of block 0
+  // Under the pool's lock.
+  ReadBlock read_blocks_[kReadBlocks];
+  bool reading_ = false;        // while the listing takes blocks
+  int64_t next_read_ = 0;       // the first block no thread has started
+  int64_t read_released_ = 0;   // blocks the listing is done with
+  int64_t read_end_ = INT64_MAX;  // the first block past a short or failed one
 };
 
 class ChunkPool {

@@ -97,6 +97,8 @@ struct DecoderContext {
   uint32_t ahead_next;        // the listing's next byte in its runner's read_ahead
   uint32_t ahead_end;         // and the end of what is there
   int64_t ahead_start;        // the input's offset of read_ahead's first byte, when it is held
+  int64_t ahead_block;        // else the block of the input being listed; -1 before the first
+  const uint8_t* ahead_bytes;  // where ahead_next and ahead_end count from
   int64_t last_listed[2];     // the last listed frame of each body, mono and two-channel; -1: none
   StreamOutcome outcome;
   BitReader bits;

@@ -116,7 +116,7 @@ struct ChunkRunner {
   void (*end)(void* self);
   void* self;
   // Storage the listing reads the input through, read_ahead_bytes at a
-  // time: the one pass's small reads cost a system call each. Null: none.
+  // time: the one pass's small reads cost a system call each.
   uint8_t* read_ahead;
   uint32_t read_ahead_bytes;
   // Set by begin: when not 0, read_ahead has room for this many bytes, the
@@ -124,6 +124,13 @@ struct ChunkRunner {
   // listing then reads into it one read after another and never over what
   // it read, so the chunks can decode from those bytes.
   uint32_t held_room;
+  // Else the listing takes the input in blocks of read_ahead_bytes from
+  // where it starts, which the threads read ahead of it: block k's bytes, or
+  // null when reading them failed. Read on the calling thread when none has
+  // started it; a block short of read_ahead_bytes is the input's last.
+  const uint8_t* (*read_block)(void* self, int64_t block, uint32_t* got);
+  // The listing is done with block k and those before it.
+  void (*release_block)(void* self, int64_t block);
   int chunk_frames;          // frames per chunk
   // Set by begin: the chunks whose outputs exist at once. await(k) returns
   // only when fewer than this many before k are not released.

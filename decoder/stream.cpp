@@ -47,14 +47,21 @@ void note_bytes_read(DecoderContext& ctx, uint32_t got) {
 
 // The listing's reads, served from large reads of the input: the same bytes
 // as reading it directly, in far fewer system calls. Where the input is
-// held, each read goes behind the last, until the room is full.
+// held, each read goes behind the last, until the room is full; elsewhere
+// the runner's threads read its blocks ahead of the listing.
 bool read_ahead(DecoderContext& ctx, uint8_t* buffer, uint32_t wanted, uint32_t* got) {
   const ChunkRunner& runner = *ctx.listing;
-  if (ctx.ahead_next == ctx.ahead_end) {
+  if (ctx.ahead_next == ctx.ahead_end && runner.held_room == 0) {
+    if (ctx.ahead_block >= 0) runner.release_block(runner.self, ctx.ahead_block);
+    ++ctx.ahead_block;
+    uint32_t n = 0;
+    ctx.ahead_bytes = runner.read_block(runner.self, ctx.ahead_block, &n);
+    if (ctx.ahead_bytes == nullptr) return false;
+    ctx.ahead_next = 0;
+    ctx.ahead_end = n;
+  } else if (ctx.ahead_next == ctx.ahead_end) {
     uint32_t room = runner.read_ahead_bytes;
-    if (runner.held_room == 0) {
-      ctx.ahead_next = ctx.ahead_end = 0;
-    } else if (runner.held_room - ctx.ahead_end < room) {
+    if (runner.held_room - ctx.ahead_end < room) {
       room = runner.held_room - ctx.ahead_end;
       // The file grew since its size was taken: the rest is read as it comes.
       if (room == 0) return file_read(ctx.input, buffer, wanted, got);
@@ -62,9 +69,10 @@ bool read_ahead(DecoderContext& ctx, uint8_t* buffer, uint32_t wanted, uint32_t*
     uint32_t n = 0;
     if (!file_read(ctx.input, runner.read_ahead + ctx.ahead_end, room, &n)) return false;
     ctx.ahead_end += n;
+    ctx.ahead_bytes = runner.read_ahead;
   }
   const uint32_t n = wanted < ctx.ahead_end - ctx.ahead_next ? wanted : ctx.ahead_end - ctx.ahead_next;
-  memcpy(buffer, runner.read_ahead + ctx.ahead_next, n);
+  memcpy(buffer, ctx.ahead_bytes + ctx.ahead_next, n);
   ctx.ahead_next += n;
   *got = n;
   return true;
@@ -73,7 +81,7 @@ bool read_ahead(DecoderContext& ctx, uint8_t* buffer, uint32_t wanted, uint32_t*
 // Reads the stream: the input's bytes, or its track's from the container.
 // The packets a container lost are kept for the frames they fall in.
 bool read_input(DecoderContext& ctx, uint8_t* buffer, uint32_t wanted, uint32_t* got) {
-  if (ctx.listing != nullptr && ctx.listing->read_ahead != nullptr) return read_ahead(ctx, buffer, wanted, got);
+  if (ctx.listing != nullptr) return read_ahead(ctx, buffer, wanted, got);
   if (!ctx.from_container) return file_read(ctx.input, buffer, wanted, got);
   const int32_t n = read_track(ctx.demux, buffer, static_cast<int32_t>(wanted));
   TrackGap gap;
@@ -732,6 +740,7 @@ bool convert_in_chunks(DecoderContext& ctx, const ChunkRunner& runner, Synthesis
   ctx.listing = &runner;
   ctx.ahead_next = ctx.ahead_end = 0;
   ctx.ahead_start = source.held_start;
+  ctx.ahead_block = -1;
   FrameHeader header;
   const PassEnd listed = run_pass(ctx, header);
   ctx.listing = nullptr;

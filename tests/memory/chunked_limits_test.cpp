@@ -66,6 +66,7 @@ TEST(ChunkedLimits, EndAsTheOnePassEnds) {
     int64_t fail_write_at;
     const char* layout;
     const char* last_line;
+    bool held = true;  // small enough inputs are kept whole by the listing
   } cases[] = {
       {"one frame past 4 GiB", full_pattern, past_4_gib, -1, -1, "RIFF",
        "ERR: wav file full at 4 GiB, stopped after 932067 frames\r\n"},
@@ -73,6 +74,8 @@ TEST(ChunkedLimits, EndAsTheOnePassEnds) {
        "160160 frames est 738017280,  738017280 written 738017280 datasize\r\n"},
       {"a full disk", music, 8u << 20, -1, 300002, "RIFF", "ERR 28 writing output wav file\r\n"},
       {"a read failing while listed", music, 8u << 20, 5u << 20, -1, "RIFF", "ERROR 5 reading input\r\n"},
+      {"a read failing while listed, in blocks read ahead", music, 8u << 20, 5u << 20, -1, "RIFF",
+       "ERROR 5 reading input\r\n", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -80,7 +83,7 @@ TEST(ChunkedLimits, EndAsTheOnePassEnds) {
     ASSERT_FALSE(one_pass.lines.empty());
     EXPECT_EQ(one_pass.lines.back(), c.last_line);
     EXPECT_EQ(std::string(one_pass.head.begin(), one_pass.head.begin() + 4), c.layout);
-    HelpedChunks chunks(1, 192);
+    HelpedChunks chunks(1, 192, c.held);
     const Ending chunked = convert(c.pattern, c.size, c.fail_read_at, c.fail_write_at, chunks.runner());
     EXPECT_EQ(chunked.result, one_pass.result);
     EXPECT_EQ(chunked.lines, one_pass.lines);
