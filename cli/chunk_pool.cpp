@@ -70,8 +70,9 @@ void ChunkedStream::begin(void* self, const ChunkSource& source) {
     stream.held_ = large_page_block(static_cast<size_t>(unread));
     stream.runner_.held_room = static_cast<uint32_t>(unread);
     stream.runner_.read_ahead = static_cast<uint8_t*>(stream.held_.get());
-  } else if (!stream.read_room_) {
-    stream.read_room_ = large_page_block(size_t{kReadBlocks} * stream.runner_.read_ahead_bytes);
+  } else {
+    stream.runner_.read_ahead = nullptr;  // the blocks' room is the stream's own
+    if (!stream.read_room_) stream.read_room_ = large_page_block(size_t{kReadBlocks} * stream.runner_.read_ahead_bytes);
   }
   // The chunks read through a handle of their own: reads at their places
   // through the listing's handle would cost the listing its read-ahead.

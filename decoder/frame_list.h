@@ -115,8 +115,9 @@ struct ChunkRunner {
   // No more chunks are wanted; returns when none is being decoded.
   void (*end)(void* self);
   void* self;
-  // Storage the listing reads the input through, read_ahead_bytes at a
-  // time: the one pass's small reads cost a system call each.
+  // The listing reads the input read_ahead_bytes at a time: the one pass's
+  // small reads cost a system call each. Set by begin: where the input is
+  // held, null otherwise.
   uint8_t* read_ahead;
   uint32_t read_ahead_bytes;
   // Set by begin: when not 0, read_ahead has room for this many bytes, the
