@@ -210,16 +210,7 @@ void ChunkedStream::read(int64_t block) {
   uint8_t* room = static_cast<uint8_t*>(read_room_.get()) + static_cast<size_t>(block % kReadBlocks) * size;
   const int64_t offset = listing_start_ + block * size;
   uint32_t have = 0;
-  bool failed = false;
-  while (have < size) {
-    uint32_t got = 0;
-    if (!file_read_at(listing_input_, offset + have, room + have, size - have, &got)) {
-      failed = true;
-      break;
-    }
-    if (got == 0) break;
-    have += got;
-  }
+  const bool failed = !read_at_fully(listing_input_, offset, room, size, &have);
   std::lock_guard<std::mutex> guard(pool_.lock_);
   read_blocks_[block % kReadBlocks] = ReadBlock{block, have, failed};
   // What follows a short block is not the input's: it ends there.

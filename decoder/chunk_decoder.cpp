@@ -40,15 +40,11 @@ struct InputWindow {
     int64_t wanted = (last_reach > reach ? last_reach : reach) - offset;
     if (wanted > kChunkWindowBytes) wanted = kChunkWindowBytes;
     uint32_t have = 0;
-    while (have < wanted) {
-      uint32_t got = 0;
-      if (!file_read_at(input, offset + have, room + have, static_cast<uint32_t>(wanted - have), &got)) {
-        *error = last_error();
-        if (*error == 0) *error = -1;
-        return false;
-      }
-      if (got == 0) break;  // the file shrank: what is there is all there is
-      have += got;
+    // A file that shrank: what is there is all there is.
+    if (!read_at_fully(input, offset, room, static_cast<uint32_t>(wanted), &have)) {
+      *error = last_error();
+      if (*error == 0) *error = -1;
+      return false;
     }
     bytes = room;
     start = offset;
@@ -86,6 +82,17 @@ uint8_t decode_listed_frame(DecoderContext& ctx, const ChunkSource& source, int6
 }
 
 }  // namespace
+
+bool read_at_fully(FileHandle input, int64_t offset, uint8_t* into, uint32_t wanted, uint32_t* have) {
+  *have = 0;
+  while (*have < wanted) {
+    uint32_t got = 0;
+    if (!file_read_at(input, offset + *have, into + *have, wanted - *have, &got)) return false;
+    if (got == 0) break;
+    *have += got;
+  }
+  return true;
+}
 
 int decode_chunk(const ChunkSource& source, int64_t first, int64_t count, ChunkOutput& out, ChunkScratch& scratch) {
   DecoderContext& ctx = *new (&scratch.ctx) DecoderContext{};

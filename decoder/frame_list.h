@@ -87,6 +87,10 @@ struct ChunkScratch {
   alignas(64) uint8_t window[kChunkWindowBytes];
 };
 
+// Reads `wanted` bytes from `offset` on, or up to the end of the input;
+// *have tells how many. false when a read failed.
+bool read_at_fully(FileHandle input, int64_t offset, uint8_t* into, uint32_t wanted, uint32_t* have);
+
 // Decodes frames first .. first + count - 1 into `out`, reading the input at
 // the frames' offsets. A mono frame gives its one channel whatever the
 // stream holds besides: the writer doubles it where the file has two.
