@@ -18,8 +18,7 @@ ChunkedStream::ChunkedStream(ChunkPool& pool, int chunk_frames, int64_t min_inpu
   runner_.append = append;
   runner_.stored = stored;
   runner_.listed = listed;
-  runner_.await = await;
-  runner_.release = release;
+  runner_.write_in_order = write_in_order;
   runner_.end = end;
   runner_.read_block = read_block;
   runner_.release_block = release_block;
@@ -44,9 +43,9 @@ void ChunkedStream::begin(void* self, const ChunkSource& source) {
   stream.entries_ = static_cast<FrameEntry*>(stream.entries_block_.get());
   stream.entry_count_ = 0;
   stream.entry_room_ = static_cast<size_t>(most);
-  // Enough to keep every thread busy while the writer lists the frames and
-  // writes nothing yet, and while it catches up: six for two threads left
-  // the helper idle for most of the listing. Sixteen of 112 frames are 8 MB
+  // Enough to keep every thread busy while the file's thread lists the
+  // frames and nothing is written yet, and while the writing catches up: six
+  // for two threads left the helper idle for most of the listing. Sixteen of 112 frames are 8 MB
   // on large pages, which keeps a file within its bound.
   const int64_t most_chunks = (most + chunk_frames - 1) / chunk_frames;
   const size_t slots = static_cast<size_t>(std::min<int64_t>(std::min(8 * stream.pool_.threads_, 16), most_chunks));
@@ -97,6 +96,10 @@ void ChunkedStream::begin(void* self, const ChunkSource& source) {
   stream.chunks_ = 0;
   stream.next_ = 0;
   stream.released_ = 0;
+  stream.sink_ = ChunkSink{};
+  stream.next_write_ = 0;
+  stream.writing_ = false;
+  stream.write_over_ = false;
   stream.pool_.offering_.push_back(&stream);
 }
 
@@ -132,7 +135,7 @@ void ChunkedStream::listed(void* self, int64_t count, int32_t free_format_length
 }
 
 int64_t ChunkedStream::next_open() const {
-  if (next_ >= released_ + static_cast<int64_t>(slots_.size())) return -1;
+  if (write_over_ || next_ >= released_ + static_cast<int64_t>(slots_.size())) return -1;
   const int64_t ready = all_listed_ ? chunks_ : listed_ / runner_.chunk_frames;
   return next_ < ready ? next_ : -1;
 }
@@ -149,40 +152,60 @@ ChunkedStream::Taken ChunkedStream::take() {
   return taken;
 }
 
-void ChunkedStream::decode(const Taken& taken) {
+void ChunkedStream::decode(const Taken& taken, std::unique_lock<std::mutex>& guard) {
   Slot& slot = slots_[taken.chunk % slots_.size()];
   decode_chunk(taken.source, taken.chunk * runner_.chunk_frames, taken.count, slot.output, *taken.scratch);
-  std::lock_guard<std::mutex> guard(pool_.lock_);
+  guard.lock();
   pool_.give_back(taken.scratch);
   slot.chunk = taken.chunk;
   --in_flight_;
   pool_.changed_.notify_all();
+  // Written at once by the thread that decoded it, when it is the next.
+  if (write_open()) write_ready(guard);
 }
 
-const ChunkOutput* ChunkedStream::await(void* self, int64_t chunk) {
-  ChunkedStream& stream = *static_cast<ChunkedStream*>(self);
-  Slot& slot = stream.slots_[chunk % stream.slots_.size()];
-  std::unique_lock<std::mutex> guard(stream.pool_.lock_);
-  // The writer decodes too while it waits: the chunk it wants when nobody
-  // has it, else the next one open.
-  while (slot.chunk != chunk) {
-    if (stream.next_open() < 0) {
-      stream.pool_.changed_.wait(guard, [&] { return slot.chunk == chunk || stream.next_open() >= 0; });
-      continue;
-    }
-    const Taken taken = stream.take();
+bool ChunkedStream::write_open() const {
+  return sink_.write != nullptr && !writing_ && !write_over_ && next_write_ < chunks_ &&
+         slots_[next_write_ % slots_.size()].chunk == next_write_;
+}
+
+void ChunkedStream::write_ready(std::unique_lock<std::mutex>& guard) {
+  writing_ = true;
+  do {
+    const int64_t chunk = next_write_;
+    const ChunkOutput& out = slots_[chunk % slots_.size()].output;
+    const ChunkSink sink = sink_;
     guard.unlock();
-    stream.decode(taken);
+    int64_t releasable = 0;
+    const bool more = sink.write(sink.self, chunk, out, &releasable);
     guard.lock();
-  }
-  return &slot.output;
+    next_write_ = chunk + 1;
+    released_ = std::max(released_, releasable);
+    if (!more || next_write_ >= chunks_) write_over_ = true;
+  } while (!write_over_ && slots_[next_write_ % slots_.size()].chunk == next_write_);
+  writing_ = false;
+  pool_.changed_.notify_all();
 }
 
-void ChunkedStream::release(void* self, int64_t chunk) {
+void ChunkedStream::write_in_order(void* self, const ChunkSink& sink) {
   ChunkedStream& stream = *static_cast<ChunkedStream*>(self);
-  std::lock_guard<std::mutex> guard(stream.pool_.lock_);
-  stream.released_ = chunk + 1;
-  stream.pool_.changed_.notify_all();
+  std::unique_lock<std::mutex> guard(stream.pool_.lock_);
+  stream.sink_ = sink;
+  stream.write_over_ = stream.chunks_ == 0;
+  // The conversion's own thread writes and decodes like any other, until
+  // the sink wants no more and whoever was in it has left.
+  while (!stream.write_over_ || stream.writing_) {
+    if (stream.write_open()) {
+      stream.write_ready(guard);
+    } else if (stream.next_open() >= 0) {
+      const Taken taken = stream.take();
+      guard.unlock();
+      stream.decode(taken, guard);
+    } else {
+      stream.pool_.changed_.wait(guard);
+    }
+  }
+  stream.sink_ = ChunkSink{};
 }
 
 void ChunkedStream::end(void* self) {
@@ -283,10 +306,15 @@ bool ChunkPool::help_once() {
     return true;
   }
   for (ChunkedStream* stream : offering_) {
+    if (!stream->write_open()) continue;
+    stream->write_ready(guard);
+    return true;
+  }
+  for (ChunkedStream* stream : offering_) {
     if (stream->next_open() < 0) continue;
     const ChunkedStream::Taken taken = stream->take();
     guard.unlock();
-    stream->decode(taken);
+    stream->decode(taken, guard);
     return true;
   }
   return false;
@@ -304,7 +332,7 @@ void ChunkPool::wait_for_work(int timeout_ms) {
   changed_.wait_for(guard, std::chrono::milliseconds(timeout_ms), [&] {
     if (wakes_ != wakes) return true;
     for (const ChunkedStream* stream : offering_) {
-      if (stream->next_open() >= 0 || stream->read_open()) return true;
+      if (stream->next_open() >= 0 || stream->read_open() || stream->write_open()) return true;
     }
     return false;
   });

@@ -1,7 +1,8 @@
 // The chunks of long files, offered to every thread of the run: a thread
 // with no file of its own helps decode another file's chunks, from the
-// first chunk listed on, and a file's own thread decodes the chunk it waits
-// for when nobody has taken it yet.
+// first chunk listed on, and writes them in order once all are listed, as
+// does the file's own thread. One thread at a time writes a file's chunks:
+// a full disk or a slow one is no longer one thread's alone to wait for.
 #pragma once
 
 #include <condition_variable>
@@ -53,8 +54,7 @@ class ChunkedStream {
   static bool append(void* self, const FrameEntry& entry, int32_t free_format_length, int64_t held_end);
   static const FrameEntry* stored(void* self);
   static void listed(void* self, int64_t count, int32_t free_format_length);
-  static const ChunkOutput* await(void* self, int64_t chunk);
-  static void release(void* self, int64_t chunk);
+  static void write_in_order(void* self, const ChunkSink& sink);
   static void end(void* self);
   static const uint8_t* read_block(void* self, int64_t block, uint32_t* got);
   static void release_block(void* self, int64_t block);
@@ -70,8 +70,15 @@ class ChunkedStream {
   };
   // Under the pool's lock: takes the chunk next_open() gave.
   Taken take();
-  // Decodes a chunk into its slot, without the lock.
-  void decode(const Taken& taken);
+  // Decodes a chunk into its slot, called without the lock; returns with it,
+  // having written what that made ready.
+  void decode(const Taken& taken, std::unique_lock<std::mutex>& guard);
+
+  // Under the pool's lock: whether a thread may write the next chunk.
+  bool write_open() const;
+  // Writes the chunks in order while they are decoded, having found
+  // write_open(); the lock is let go meanwhile.
+  void write_ready(std::unique_lock<std::mutex>& guard);
 
   // Under the pool's lock: whether a thread may start reading the listing's
   // next block.
@@ -95,7 +102,11 @@ class ChunkedStream {
   bool all_listed_ = false;
   int64_t chunks_ = 0;        // once all are listed
   int64_t next_ = 0;      // the first chunk no thread has started
-  int64_t released_ = 0;  // chunks the writer is done with
+  int64_t released_ = 0;  // chunks the sink is done with
+  ChunkSink sink_{};        // while the chunks are written
+  int64_t next_write_ = 0;  // the first chunk not written
+  bool writing_ = false;    // a thread is in the sink
+  bool write_over_ = false;  // the sink wants no more
   int in_flight_ = 0;     // chunks being decoded now
   std::vector<Slot> slots_;
   LargePageBlock slot_pcm_;  // every slot's PCM, one block

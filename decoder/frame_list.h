@@ -97,9 +97,18 @@ bool read_at_fully(FileHandle input, int64_t offset, uint8_t* into, uint32_t wan
 // 0, or -1 when a read failed.
 int decode_chunk(const ChunkSource& source, int64_t first, int64_t count, ChunkOutput& out, ChunkScratch& scratch);
 
+// Where decoded chunks are written, in order, each once: by whichever of
+// the runner's threads is free when the next one is decoded, one thread at
+// a time, so the writing is never left to one thread that has other work.
+struct ChunkSink {
+  // Writes chunk k; *releasable: the chunks before it are no longer needed.
+  // false: the writing ends here, no more chunks are wanted.
+  bool (*write)(void* self, int64_t chunk, const ChunkOutput& out, int64_t* releasable);
+  void* self;
+};
+
 // The front end's threads, decoding chunks while the frames are still being
-// listed and ahead of the one that writes them. The writer asks for the
-// chunks in order, each once.
+// listed, and writing them in order once all are.
 struct ChunkRunner {
   // The frames of the input are about to be listed.
   void (*begin)(void* self, const ChunkSource& source);
@@ -112,10 +121,10 @@ struct ChunkRunner {
   // Every frame is listed: `count` of them, in chunks of chunk_frames, with
   // the free-format length the last ones need.
   void (*listed)(void* self, int64_t count, int32_t free_format_length);
-  // Chunk k decoded (on the calling thread, when no other has started it).
-  const ChunkOutput* (*await)(void* self, int64_t chunk);
-  // Done with chunk k's output.
-  void (*release)(void* self, int64_t chunk);
+  // Has every chunk decoded and passed to `sink` in order, the calling
+  // thread taking its share of both; returns once the sink wants no more,
+  // and no thread is in it.
+  void (*write_in_order)(void* self, const ChunkSink& sink);
   // No more chunks are wanted; returns when none is being decoded.
   void (*end)(void* self);
   void* self;
@@ -137,8 +146,8 @@ struct ChunkRunner {
   // The listing is done with block k and those before it.
   void (*release_block)(void* self, int64_t block);
   int chunk_frames;          // frames per chunk
-  // Set by begin: the chunks whose outputs exist at once. await(k) returns
-  // only when fewer than this many before k are not released.
+  // Set by begin: the chunks whose outputs exist at once. Chunk k is decoded
+  // only when fewer than this many before it are not released.
   int slots;
   int64_t min_input_bytes;   // smaller inputs are decoded in one pass: the listing costs a read
 };

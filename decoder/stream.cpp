@@ -646,61 +646,68 @@ const int16_t* take_chunk_pcm(DecoderContext& ctx, const FrameList& list, const 
   return nullptr;
 }
 
-// Writes the listed frames as the chunk runner decodes them, in order, with
-// every check and ending of the one pass. A chunk is given back once the
-// batch no longer lies in it.
-PassEnd write_chunks(DecoderContext& ctx, const FrameList& list, const ChunkRunner& runner) {
-  const int64_t per_chunk = runner.chunk_frames;
-  int64_t index = 0;
-  int64_t released = 0;
-  int64_t batch_chunk = 0;  // where the batch starts, while it lies in the chunks
-  for (int64_t chunk = 0; index < list.count; ++chunk) {
-    // No slot would be left for the chunk: the batch must leave the ones it holds.
-    if (chunk >= released + runner.slots) {
-      take_batch_home(ctx);
-      runner.release(runner.self, chunk - 1);
-      released = chunk;
-    }
-    const ChunkOutput& out = *runner.await(runner.self, chunk);
-    if (out.read_error != 0) {
-      ctx.read_failed = true;
-      ctx.read_error = out.read_error;
-      return PassEnd::CutShort;
-    }
-    for (int64_t i = 0; i < per_chunk && index < list.count; ++i, ++index) {
-      const FrameEntry& entry = list.entries[index];
-      const FrameHeader header = read_header(list.free_format_length, entry.header);
-      take_frame_fields(ctx, header);
-      if ((out.flags[i] & kRanOut) != 0) {
-        const int64_t left = ctx.file_size - entry.offset;
-        note_frame_not_written(ctx);
-        ctx.outcome.bytes.frames -= entry.length;
-        ctx.outcome.bytes.cut_frame += entry.length < left ? entry.length : left;
-      } else {
-        if ((out.flags[i] & kCrcError) != 0) note_crc_error(ctx);
-        note_frame_kind(ctx.outcome, header);
-        const int16_t* in_place = take_chunk_pcm(ctx, list, out, i);
-        switch (write_frame_pcm(ctx, in_place)) {
-          case FrameResult::Written:
-            ctx.frame_count += 1;
-            if (in_place != nullptr && ctx.batch_in_place == in_place) batch_chunk = chunk;
-            break;
-          case FrameResult::WriteFailed:
-            return PassEnd::WriteFailed;
-          case FrameResult::WavFull:
-            return PassEnd::WavFull;
-        }
+// Where writing the listed frames stands; the thread that writes the next
+// chunk takes it from the one that wrote the last.
+struct ChunkWriting {
+  DecoderContext* ctx;
+  const FrameList* list;
+  int64_t per_chunk;
+  int64_t slots;
+  int64_t index;        // the next frame to write
+  int64_t released;     // the chunks before this one are given back
+  int64_t batch_chunk;  // where the batch starts, while it lies in the chunks
+  PassEnd end;          // once the writing ends
+};
+
+// Writes chunk k's frames with every check and ending of the one pass.
+// false, with the end set, when the writing ends.
+bool write_chunk_frames(ChunkWriting& w, int64_t chunk, const ChunkOutput& out) {
+  DecoderContext& ctx = *w.ctx;
+  const FrameList& list = *w.list;
+  if (out.read_error != 0) {
+    ctx.read_failed = true;
+    ctx.read_error = out.read_error;
+    w.end = PassEnd::CutShort;
+    return false;
+  }
+  for (int64_t i = 0; i < w.per_chunk && w.index < list.count; ++i, ++w.index) {
+    const FrameEntry& entry = list.entries[w.index];
+    const FrameHeader header = read_header(list.free_format_length, entry.header);
+    take_frame_fields(ctx, header);
+    if ((out.flags[i] & kRanOut) != 0) {
+      const int64_t left = ctx.file_size - entry.offset;
+      note_frame_not_written(ctx);
+      ctx.outcome.bytes.frames -= entry.length;
+      ctx.outcome.bytes.cut_frame += entry.length < left ? entry.length : left;
+    } else {
+      if ((out.flags[i] & kCrcError) != 0) note_crc_error(ctx);
+      note_frame_kind(ctx.outcome, header);
+      const int16_t* in_place = take_chunk_pcm(ctx, list, out, i);
+      switch (write_frame_pcm(ctx, in_place)) {
+        case FrameResult::Written:
+          ctx.frame_count += 1;
+          if (in_place != nullptr && ctx.batch_in_place == in_place) w.batch_chunk = chunk;
+          break;
+        case FrameResult::WriteFailed:
+          w.end = PassEnd::WriteFailed;
+          return false;
+        case FrameResult::WavFull:
+          w.end = PassEnd::WavFull;
+          return false;
       }
-      ctx.bytes_read = entry.offset + entry.length;
-      if (ctx.bar != nullptr && (ctx.bytes_read >> ctx.progress_shift) > ctx.progress_threshold) report_progress(ctx);
-      if (ctx.stop != nullptr && ctx.stop->load(std::memory_order_relaxed)) return PassEnd::Interrupted;
     }
-    const int64_t done = ctx.batch_in_place != nullptr ? batch_chunk : chunk + 1;
-    if (done > released) {
-      runner.release(runner.self, done - 1);
-      released = done;
+    ctx.bytes_read = entry.offset + entry.length;
+    if (ctx.bar != nullptr && (ctx.bytes_read >> ctx.progress_shift) > ctx.progress_threshold) report_progress(ctx);
+    if (ctx.stop != nullptr && ctx.stop->load(std::memory_order_relaxed)) {
+      w.end = PassEnd::Interrupted;
+      return false;
     }
   }
+  return w.index < list.count;
+}
+
+// How the writing ends once every listed frame is written.
+PassEnd end_of_list(DecoderContext& ctx, const FrameList& list) {
   ctx.bytes_read = ctx.file_size;
   switch (list.end) {
     case ListEnd::EndOfInput:
@@ -713,12 +720,32 @@ PassEnd write_chunks(DecoderContext& ctx, const FrameList& list, const ChunkRunn
   return PassEnd::EndOfInput;
 }
 
-// The file is finished from the batch in its own storage: the chunks' may
-// be reused or freed once the runner ends.
+// The runner's sink. A chunk is given back once the batch no longer lies in
+// it, and the batch leaves the chunks when the next one would find no slot.
+bool write_chunk(void* self, int64_t chunk, const ChunkOutput& out, int64_t* releasable) {
+  ChunkWriting& w = *static_cast<ChunkWriting*>(self);
+  const bool more = write_chunk_frames(w, chunk, out);
+  if (!more && w.index == w.list->count) w.end = end_of_list(*w.ctx, *w.list);
+  if (more && chunk + 1 >= w.released + w.slots) {
+    take_batch_home(*w.ctx);
+    w.released = chunk + 1;
+  } else {
+    const int64_t done = w.ctx->batch_in_place != nullptr ? w.batch_chunk : chunk + 1;
+    if (done > w.released) w.released = done;
+  }
+  *releasable = w.released;
+  return more;
+}
+
+// Writes the listed frames as the runner's threads decode them, then
+// finishes the file from the batch in its own storage: the chunks' may be
+// reused or freed once the runner ends.
 PassEnd write_listed_frames(DecoderContext& ctx, const FrameList& list, const ChunkRunner& runner) {
-  const PassEnd end = write_chunks(ctx, list, runner);
+  if (list.count == 0) return end_of_list(ctx, list);
+  ChunkWriting writing{&ctx, &list, runner.chunk_frames, runner.slots, 0, 0, 0, PassEnd::EndOfInput};
+  runner.write_in_order(runner.self, ChunkSink{write_chunk, &writing});
   take_batch_home(ctx);
-  return end;
+  return writing.end;
 }
 
 // Lists the frames of the whole input, then has them decoded in chunks and

@@ -1,8 +1,8 @@
 // A stream listed first and decoded in chunks writes the bytes and lines of
-// the one pass: chunks of 1, 2, 7 and 50 frames, decoded by the writer alone or
-// with two helping threads, from the bytes the listing keeps or read again,
-// over streams that switch bodies, change rate, turn free format, hide frames
-// in damage or end inside one.
+// the one pass: chunks of 1, 2, 7 and 50 frames, decoded and written by the
+// file's thread alone or with two helping threads, from the bytes the
+// listing keeps or read again, over streams that switch bodies, change
+// rate, turn free format, hide frames in damage or end inside one.
 #include <gtest/gtest.h>
 
 #include <cstdio>
