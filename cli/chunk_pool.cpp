@@ -45,8 +45,9 @@ void ChunkedStream::begin(void* self, const ChunkSource& source) {
   stream.entry_room_ = static_cast<size_t>(most);
   // Enough to keep every thread busy while the file's thread lists the
   // frames and nothing is written yet, and while the writing catches up: six
-  // for two threads left the helper idle for most of the listing. Sixteen of 112 frames are 8 MB
-  // on large pages, which keeps a file within its bound.
+  // for two threads left the helper idle for most of the listing. Sixteen
+  // of 112 frames are 8 MB on large pages, which keeps a file within its
+  // bound.
   const int64_t most_chunks = (most + chunk_frames - 1) / chunk_frames;
   const size_t slots = static_cast<size_t>(std::min<int64_t>(std::min(8 * stream.pool_.threads_, 16), most_chunks));
   stream.slots_.resize(slots);

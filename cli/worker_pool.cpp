@@ -27,7 +27,7 @@ namespace {
 struct JobState {
   enum Phase { kWaiting, kRunning, kDone, kPrinted };
   Phase phase = kWaiting;  // under the pool's lock
-  std::vector<std::string> lines;  // the worker's alone until kDone
+  std::vector<std::string> lines;  // the conversion's alone until kDone, on whichever thread writes its chunks
   StreamOutcome outcome;
   bool succeeded = false;
   std::string wav_left;  // the WAV file the conversion left, if any
