@@ -119,7 +119,10 @@ void split_source_list(const std::string& bytes, bool null_separated, std::vecto
   while (start < bytes.size()) {
     size_t stop = bytes.find(end, start);
     if (stop == std::string::npos) stop = bytes.size();
-    if (stop > start) sources->push_back(bytes.substr(start, stop - start));
+    // A list written on Windows ends its lines in CR LF; no name ends in CR.
+    size_t length = stop - start;
+    if (!null_separated && length > 0 && bytes[stop - 1] == '\r') --length;
+    if (length > 0) sources->push_back(bytes.substr(start, length));
     start = stop + 1;
   }
 }

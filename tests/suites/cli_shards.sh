@@ -85,6 +85,8 @@ for k in 1 2 3; do "$sondrik" --shard $k/3 -o clashed clash 2>&1; done | grep ER
 find tree -name 'take*' | sort -r >list.txt
 "$sondrik" -t -j 2 b.mp2 --files-from list.txt 2>&1 | sed -n 's/: OK,.*//p' >listed.txt
 cmp -s listed.txt <(echo b.mp2; cat list.txt) || fail "--files-from: files or order"
+sed 's/$/\r/; 1i\\r' list.txt >crlf.txt
+"$sondrik" -t --files-from crlf.txt 2>&1 | sed -n 's/: OK,.*//p' | cmp -s - list.txt || fail "--files-from: a list with CR LF lines"
 "$sondrik" -q -j 2 -o flat --files-from - <list.txt >/dev/null 2>&1 || fail "--files-from -: exit $?"
 for i in $(seq 1 36); do cmp -s flat/take$i.wav whole/${folders[i % 6]}/take$i.wav || fail "--files-from -: take$i.wav"; done
 for k in 1 2 3; do "$sondrik" -t --shard $k/3 --files-from list.txt 2>&1; done | sed -n 's/: OK,.*//p' | sort >sharded.txt
