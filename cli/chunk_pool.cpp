@@ -233,8 +233,11 @@ void ChunkedStream::read(int64_t block) {
   const uint32_t size = runner_.read_ahead_bytes;
   uint8_t* room = static_cast<uint8_t*>(read_room_.get()) + static_cast<size_t>(block % kReadBlocks) * size;
   const int64_t offset = listing_start_ + block * size;
+  // The listing ends where the input did when it was opened, grown since or not.
+  const int64_t left = source_.input_size - offset;
+  const uint32_t wanted = left < size ? static_cast<uint32_t>(left > 0 ? left : 0) : size;
   uint32_t have = 0;
-  const bool failed = !read_at_fully(listing_input_, offset, room, size, &have);
+  const bool failed = !read_at_fully(listing_input_, offset, room, wanted, &have);
   std::lock_guard<std::mutex> guard(pool_.lock_);
   read_blocks_[block % kReadBlocks] = ReadBlock{block, have, failed};
   // What follows a short block is not the input's: it ends there.

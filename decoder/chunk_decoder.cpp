@@ -39,6 +39,7 @@ struct InputWindow {
     }
     int64_t wanted = (last_reach > reach ? last_reach : reach) - offset;
     if (wanted > kChunkWindowBytes) wanted = kChunkWindowBytes;
+    if (wanted < 0) wanted = 0;  // past the input's end: the body runs out at once
     uint32_t have = 0;
     // A file that shrank: what is there is all there is.
     if (!read_at_fully(input, offset, room, static_cast<uint32_t>(wanted), &have)) {

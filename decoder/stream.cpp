@@ -61,11 +61,7 @@ bool read_ahead(DecoderContext& ctx, uint8_t* buffer, uint32_t wanted, uint32_t*
     ctx.ahead_end = n;
   } else if (ctx.ahead_next == ctx.ahead_end) {
     uint32_t room = runner.read_ahead_bytes;
-    if (runner.held_room - ctx.ahead_end < room) {
-      room = runner.held_room - ctx.ahead_end;
-      // The file grew since its size was taken: the rest is read as it comes.
-      if (room == 0) return file_read(ctx.input, buffer, wanted, got);
-    }
+    if (runner.held_room - ctx.ahead_end < room) room = runner.held_room - ctx.ahead_end;
     uint32_t n = 0;
     if (!file_read(ctx.input, runner.read_ahead + ctx.ahead_end, room, &n)) return false;
     ctx.ahead_end += n;
@@ -81,6 +77,17 @@ bool read_ahead(DecoderContext& ctx, uint8_t* buffer, uint32_t wanted, uint32_t*
 // Reads the stream: the input's bytes, or its track's from the container.
 // The packets a container lost are kept for the frames they fall in.
 bool read_input(DecoderContext& ctx, uint8_t* buffer, uint32_t wanted, uint32_t* got) {
+  // A file is converted as long as it was when its conversion began, though
+  // a logger may still be recording into it: the listing and the chunks
+  // then see the same end, and so does every number of threads.
+  if (ctx.file_size > 0 && !ctx.from_container) {
+    const int64_t left = ctx.file_size - ctx.bytes_read;
+    if (left <= 0) {
+      *got = 0;
+      return true;
+    }
+    if (wanted > left) wanted = static_cast<uint32_t>(left);
+  }
   if (ctx.listing != nullptr) return read_ahead(ctx, buffer, wanted, got);
   if (!ctx.from_container) return file_read(ctx.input, buffer, wanted, got);
   const int32_t n = read_track(ctx.demux, buffer, static_cast<int32_t>(wanted));

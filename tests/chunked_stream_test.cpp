@@ -70,10 +70,13 @@ struct Decoded {
   StreamOutcome outcome;
 };
 
-// Converts `mp2` into `wav` (by default beside it, in a scratch folder).
-Decoded convert(const Bytes& mp2, const ChunkRunner* runner, std::string wav = "") {
+// Converts `mp2` into `wav` (by default beside it, in a scratch folder);
+// *input_path: where the input is, while it is converted.
+Decoded convert(const Bytes& mp2, const ChunkRunner* runner, std::string wav = "",
+                std::string* input_path = nullptr) {
   ScratchDir dir;
   write_file(dir.file("in.mp2"), mp2);
+  if (input_path != nullptr) *input_path = dir.file("in.mp2");
   if (wav.empty()) wav = dir.file("out.wav");
   CapturedLog log;
   std::unique_ptr<PcmBatch> batch(new PcmBatch);
@@ -134,6 +137,43 @@ TEST(ChunkedStream, ADiskThatFillsUpEndsAsInOnePass) {
   EXPECT_GT(chunked.listed_frames(), 10u);
   EXPECT_EQ(run.lines, one_pass.lines);
   EXPECT_TRUE(run.wav == one_pass.wav);
+}
+
+// A logger still recording into the file: more frames are appended to it
+// as the listing goes on.
+struct Growth {
+  const ChunkRunner* runner;
+  std::string input_path;
+  Bytes frames;
+  int64_t listed = 0;
+};
+Growth* growth = nullptr;
+
+bool list_and_grow(void* self, const FrameEntry& entry, int32_t free_format_length, int64_t held_end) {
+  if (growth->listed++ % 10 == 0) {
+    FILE* input = fopen(growth->input_path.c_str(), "ab");
+    fwrite(growth->frames.data(), 1, growth->frames.size(), input);
+    fclose(input);
+  }
+  return growth->runner->append(self, entry, free_format_length, held_end);
+}
+
+TEST(ChunkedStream, AFileThatGrowsIsConvertedAsItWas) {
+  const Bytes music = golden("tl_48k_stereo_192k_music.mp2");
+  const Decoded one_pass = convert(music, nullptr);
+  for (const bool held : {true, false}) {
+    SCOPED_TRACE(held ? "input held" : "input read again");
+    HelpedChunks chunked(2, 7, held);
+    Growth grows{chunked.runner(), "", slice(music, 0, 576 * 3)};
+    growth = &grows;
+    ChunkRunner runner = *chunked.runner();
+    runner.append = list_and_grow;
+    const Decoded run = convert(music, &runner, "", &grows.input_path);
+    growth = nullptr;
+    EXPECT_EQ(run.lines, one_pass.lines);
+    EXPECT_TRUE(run.wav == one_pass.wav);
+    EXPECT_EQ(run.outcome.bytes.not_converted, 0);
+  }
 }
 
 }  // namespace
