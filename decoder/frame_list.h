@@ -27,6 +27,7 @@ enum class ListEnd {
   EndOfInput,   // the input ends after the last frame, or after what no frame is
   CutShort,     // a frame after the last is cut short by the end of the input
   RateChanged,  // the frame after the last has another sampling frequency
+  Interrupted,  // a stop was asked for while the frames were being found
 };
 
 // A stream's frames, all listed, as the writer takes them.

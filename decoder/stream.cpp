@@ -552,7 +552,8 @@ PassEnd run_pass(DecoderContext& ctx, FrameHeader& header) {
     for (;;) {
       step = listing ? list_frame(ctx, header) : decode_frame(ctx, header);
       if (step != FrameStep::Written && step != FrameStep::NotWritten) break;
-      if (!listing && ctx.stop != nullptr && ctx.stop->load(std::memory_order_relaxed)) return PassEnd::Interrupted;
+      // The listing stops too: on a slow share it is most of the time taken.
+      if (ctx.stop != nullptr && ctx.stop->load(std::memory_order_relaxed)) return PassEnd::Interrupted;
       // Ancillary data, padding and whatever the body left unread lie before
       // the next frame; they are passed over whole.
       const FrameHeader last = header;
@@ -723,6 +724,8 @@ PassEnd end_of_list(DecoderContext& ctx, const FrameList& list) {
       return PassEnd::CutShort;
     case ListEnd::RateChanged:
       return PassEnd::RateChanged;
+    case ListEnd::Interrupted:
+      return PassEnd::Interrupted;
   }
   return PassEnd::EndOfInput;
 }
@@ -779,7 +782,8 @@ bool convert_in_chunks(DecoderContext& ctx, const ChunkRunner& runner, Synthesis
   const PassEnd listed = run_pass(ctx, header);
   ctx.listing = nullptr;
   ctx.bar = bar;
-  if (ctx.read_failed || (listed != PassEnd::EndOfInput && listed != PassEnd::CutShort && listed != PassEnd::RateChanged)) {
+  if (ctx.read_failed || (listed != PassEnd::EndOfInput && listed != PassEnd::CutShort &&
+                          listed != PassEnd::RateChanged && listed != PassEnd::Interrupted)) {
     runner.end(runner.self);
     return false;
   }
@@ -788,8 +792,11 @@ bool convert_in_chunks(DecoderContext& ctx, const ChunkRunner& runner, Synthesis
   list.count = ctx.frame_count;
   list.free_format_length = ctx.free_format_length;
   list.two_channels = ctx.two_channel_seen;
-  list.end = listed == PassEnd::CutShort ? ListEnd::CutShort
+  // Stopped while listing, the writing stops after the first frame, as the
+  // one pass does when asked to stop before it.
+  list.end = listed == PassEnd::CutShort      ? ListEnd::CutShort
              : listed == PassEnd::RateChanged ? ListEnd::RateChanged
+             : listed == PassEnd::Interrupted ? ListEnd::Interrupted
                                               : ListEnd::EndOfInput;
   list.next_rate = header.sample_rate;
   runner.listed(runner.self, list.count, list.free_format_length);

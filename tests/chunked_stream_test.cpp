@@ -5,7 +5,9 @@
 // rate, turn free format, hide frames in damage or end inside one.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
+#include <functional>
 #include <fcntl.h>
 #include <memory>
 #include <unistd.h>
@@ -73,7 +75,7 @@ struct Decoded {
 // Converts `mp2` into `wav` (by default beside it, in a scratch folder);
 // *input_path: where the input is, while it is converted.
 Decoded convert(const Bytes& mp2, const ChunkRunner* runner, std::string wav = "",
-                std::string* input_path = nullptr) {
+                std::string* input_path = nullptr, const std::atomic<bool>* stop = nullptr) {
   ScratchDir dir;
   write_file(dir.file("in.mp2"), mp2);
   if (input_path != nullptr) *input_path = dir.file("in.mp2");
@@ -86,6 +88,7 @@ Decoded convert(const Bytes& mp2, const ChunkRunner* runner, std::string wav = "
   request.log = &log.pane;
   request.batch = batch.get();
   request.runner = runner;
+  request.stop = stop;
   Decoded run;
   run.result = decode_stream(request, &run.outcome);
   close(request.input);
@@ -139,23 +142,38 @@ TEST(ChunkedStream, ADiskThatFillsUpEndsAsInOnePass) {
   EXPECT_TRUE(run.wav == one_pass.wav);
 }
 
-// A logger still recording into the file: more frames are appended to it
-// as the listing goes on.
-struct Growth {
-  const ChunkRunner* runner;
-  std::string input_path;
-  Bytes frames;
+// What happens while the listing goes on: a logger still recording into the
+// file, or Ctrl-C.
+struct WhileListing {
+  const ChunkRunner* inner;
+  std::function<void(int64_t)> at_frame;  // before frame n is listed
+  ChunkRunner outer;
   int64_t listed = 0;
 };
-Growth* growth = nullptr;
+WhileListing* while_listing = nullptr;
 
-bool list_and_grow(void* self, const FrameEntry& entry, int32_t free_format_length, int64_t held_end) {
-  if (growth->listed++ % 10 == 0) {
-    FILE* input = fopen(growth->input_path.c_str(), "ab");
-    fwrite(growth->frames.data(), 1, growth->frames.size(), input);
-    fclose(input);
-  }
-  return growth->runner->append(self, entry, free_format_length, held_end);
+bool list_and_act(void* self, const FrameEntry& entry, int32_t free_format_length, int64_t held_end) {
+  while_listing->at_frame(while_listing->listed++);
+  return while_listing->inner->append(self, entry, free_format_length, held_end);
+}
+
+// The runner's begin sets some of its fields.
+void begin_and_follow(void* self, const ChunkSource& source) {
+  while_listing->inner->begin(self, source);
+  while_listing->outer = *while_listing->inner;
+  while_listing->outer.begin = begin_and_follow;
+  while_listing->outer.append = list_and_act;
+}
+
+Decoded convert_while_listing(const Bytes& mp2, const HelpedChunks& chunked, std::function<void(int64_t)> at_frame,
+                              std::string* input_path = nullptr, const std::atomic<bool>* stop = nullptr) {
+  WhileListing acting{chunked.runner(), std::move(at_frame), *chunked.runner()};
+  acting.outer.begin = begin_and_follow;
+  acting.outer.append = list_and_act;
+  while_listing = &acting;
+  Decoded run = convert(mp2, &acting.outer, "", input_path, stop);
+  while_listing = nullptr;
+  return run;
 }
 
 TEST(ChunkedStream, AFileThatGrowsIsConvertedAsItWas) {
@@ -164,16 +182,35 @@ TEST(ChunkedStream, AFileThatGrowsIsConvertedAsItWas) {
   for (const bool held : {true, false}) {
     SCOPED_TRACE(held ? "input held" : "input read again");
     HelpedChunks chunked(2, 7, held);
-    Growth grows{chunked.runner(), "", slice(music, 0, 576 * 3)};
-    growth = &grows;
-    ChunkRunner runner = *chunked.runner();
-    runner.append = list_and_grow;
-    const Decoded run = convert(music, &runner, "", &grows.input_path);
-    growth = nullptr;
+    std::string input_path;
+    const Decoded run = convert_while_listing(
+        music, chunked,
+        [&](int64_t n) {
+          if (n % 20 != 0) return;
+          FILE* input = fopen(input_path.c_str(), "ab");
+          fwrite(music.data(), 1, 576 * 20, input);
+          fclose(input);
+        },
+        &input_path);
     EXPECT_EQ(run.lines, one_pass.lines);
     EXPECT_TRUE(run.wav == one_pass.wav);
     EXPECT_EQ(run.outcome.bytes.not_converted, 0);
   }
+}
+
+TEST(ChunkedStream, CtrlCWhileListingEndsAsInOnePass) {
+  const Bytes music = golden("tl_48k_stereo_192k_music.mp2");
+  // Asked to stop before it starts, the one pass stops after its first frame.
+  std::atomic<bool> stop{true};
+  const Decoded one_pass = convert(music, nullptr, "", nullptr, &stop);
+  ASSERT_EQ(one_pass.outcome.frames, 1);
+  stop = false;
+  HelpedChunks chunked(2, 7);
+  const Decoded run = convert_while_listing(music, chunked, [&](int64_t n) { stop = stop || n == 30; }, nullptr, &stop);
+  EXPECT_EQ(chunked.listed_frames(), 31u);
+  EXPECT_EQ(run.result, one_pass.result);
+  EXPECT_EQ(run.lines, one_pass.lines);
+  EXPECT_TRUE(run.wav == one_pass.wav);
 }
 
 }  // namespace
