@@ -8,6 +8,9 @@ namespace {
 // The listing of a file holds at most this many frames (24 bytes each):
 // 6.5 hours of 48 kHz are 975,000. A longer one is decoded in one pass.
 constexpr size_t kMostListedFrames = size_t{2} << 20;
+// And at most one frame in eight with something passed over before it
+// (40 bytes each): a file more damaged than that is decoded in one pass.
+constexpr size_t kFramesPerPassed = 8;
 
 }  // namespace
 
@@ -17,6 +20,8 @@ ChunkedStream::ChunkedStream(ChunkPool& pool, int chunk_frames, int64_t min_inpu
   runner_.begin = begin;
   runner_.append = append;
   runner_.stored = stored;
+  runner_.passed = passed;
+  runner_.passed_stored = passed_stored;
   runner_.listed = listed;
   runner_.write_in_order = write_in_order;
   runner_.end = end;
@@ -43,6 +48,10 @@ void ChunkedStream::begin(void* self, const ChunkSource& source) {
   stream.entries_ = static_cast<FrameEntry*>(stream.entries_block_.get());
   stream.entry_count_ = 0;
   stream.entry_room_ = static_cast<size_t>(most);
+  stream.passed_room_ = static_cast<size_t>(most) / kFramesPerPassed + 1;
+  stream.passed_block_ = large_page_block(stream.passed_room_ * sizeof(PassedBytes));
+  stream.passed_ = static_cast<PassedBytes*>(stream.passed_block_.get());
+  stream.passed_count_ = 0;
   // Enough to keep every thread busy while the file's thread lists the
   // frames and nothing is written yet, and while the writing catches up: six
   // for two threads left the helper idle for most of the listing. Sixteen
@@ -122,6 +131,19 @@ bool ChunkedStream::append(void* self, const FrameEntry& entry, int32_t free_for
 }
 
 const FrameEntry* ChunkedStream::stored(void* self) { return static_cast<ChunkedStream*>(self)->entries_; }
+
+bool ChunkedStream::passed(void* self, const PassedBytes& so_far) {
+  ChunkedStream& stream = *static_cast<ChunkedStream*>(self);
+  if (stream.passed_count_ == stream.passed_room_) return false;
+  stream.passed_[stream.passed_count_++] = so_far;
+  return true;
+}
+
+const PassedBytes* ChunkedStream::passed_stored(void* self, int64_t* count) {
+  ChunkedStream& stream = *static_cast<ChunkedStream*>(self);
+  *count = static_cast<int64_t>(stream.passed_count_);
+  return stream.passed_;
+}
 
 void ChunkedStream::listed(void* self, int64_t count, int32_t free_format_length) {
   ChunkedStream& stream = *static_cast<ChunkedStream*>(self);

@@ -53,6 +53,8 @@ class ChunkedStream {
   static void begin(void* self, const ChunkSource& source);
   static bool append(void* self, const FrameEntry& entry, int32_t free_format_length, int64_t held_end);
   static const FrameEntry* stored(void* self);
+  static bool passed(void* self, const PassedBytes& so_far);
+  static const PassedBytes* passed_stored(void* self, int64_t* count);
   static void listed(void* self, int64_t count, int32_t free_format_length);
   static void write_in_order(void* self, const ChunkSink& sink);
   static void end(void* self);
@@ -94,6 +96,11 @@ class ChunkedStream {
   FrameEntry* entries_ = nullptr;
   size_t entry_count_ = 0;
   size_t entry_room_ = 0;
+  // What the search passed over, where it grew: reserved with the entries.
+  LargePageBlock passed_block_;
+  PassedBytes* passed_ = nullptr;
+  size_t passed_count_ = 0;
+  size_t passed_room_ = 0;
   ChunkSource source_{};
   FileHandle own_input_ = kNoFile;  // the chunks' own reads of the input, when it could be opened again
   // Under the pool's lock.

@@ -1,5 +1,6 @@
 #include "decoder/stream.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "decoder/bit_reader.h"
@@ -413,6 +414,7 @@ void start_pass(DecoderContext& ctx, bool two_channels) {
   ctx.outcome.modes_met = 0;
   for (int64_t& count : ctx.other_layer_frames) count = 0;
   ctx.last_listed[0] = ctx.last_listed[1] = -1;
+  ctx.listed_passed = 0;
   reset_synthesis(ctx.synthesis);
 }
 
@@ -532,6 +534,13 @@ FrameStep list_frame(DecoderContext& ctx, const FrameHeader& header) {
   const int64_t other = ctx.last_listed[1 - body];
   entry.other_back = other >= 0 ? static_cast<uint32_t>(ctx.frame_count - other) : 0;
   ctx.last_listed[body] = ctx.frame_count;
+  const ByteAccounts& bytes = ctx.outcome.bytes;
+  const int64_t passed = bytes.tags + bytes.stuffing + bytes.gaps;
+  if (passed != ctx.listed_passed) {
+    ctx.listed_passed = passed;
+    const PassedBytes so_far{ctx.frame_count, bytes.tags, bytes.stuffing, bytes.gaps, ctx.outcome.gap_count};
+    if (!ctx.listing->passed(ctx.listing->self, so_far)) return FrameStep::ListFull;
+  }
   const int64_t held_end = ctx.listing->held_room != 0 ? ctx.ahead_start + ctx.ahead_end : 0;
   if (!ctx.listing->append(ctx.listing->self, entry, ctx.free_format_length, held_end)) return FrameStep::ListFull;
   // Counted as written: gaps take their times from it.
@@ -552,16 +561,22 @@ PassEnd run_pass(DecoderContext& ctx, FrameHeader& header) {
     for (;;) {
       step = listing ? list_frame(ctx, header) : decode_frame(ctx, header);
       if (step != FrameStep::Written && step != FrameStep::NotWritten) break;
-      // The listing stops too: on a slow share it is most of the time taken.
-      if (ctx.stop != nullptr && ctx.stop->load(std::memory_order_relaxed)) return PassEnd::Interrupted;
       // Ancillary data, padding and whatever the body left unread lie before
       // the next frame; they are passed over whole.
       const FrameHeader last = header;
+      int64_t taken = last.length;
       if (step == FrameStep::Written) {
         ctx.outcome.bytes.frames += last.length;
         if (ctx.pending_gap_count > 0) note_frame_track_gaps(ctx, input_position(ctx), last.length);
       } else {
-        ctx.outcome.bytes.cut_frame += last.length < bytes_ahead(ctx) ? last.length : bytes_ahead(ctx);
+        taken = last.length < bytes_ahead(ctx) ? last.length : bytes_ahead(ctx);
+        ctx.outcome.bytes.cut_frame += taken;
+      }
+      // The listing stops too: on a slow share it is most of the time taken.
+      // What counts as read ends with this frame: the accounts add up to it.
+      if (ctx.stop != nullptr && ctx.stop->load(std::memory_order_relaxed)) {
+        ctx.bytes_read = input_position(ctx) + taken;
+        return PassEnd::Interrupted;
       }
       ctx.cursor += last.length;
       const FollowingFrame next = frame_at_cursor(ctx, last, header);
@@ -590,8 +605,11 @@ PassEnd run_pass(DecoderContext& ctx, FrameHeader& header) {
         if (decode_again_with_two_channels(ctx) != 0) return PassEnd::Closed;
         break;
       case FrameStep::WriteFailed:
+        // Read up to the frame not written, as far as the accounts go.
+        ctx.bytes_read = input_position(ctx);
         return PassEnd::WriteFailed;
       case FrameStep::WavFull:
+        ctx.bytes_read = input_position(ctx);
         return PassEnd::WavFull;
       case FrameStep::ListFull:
         return PassEnd::ListFull;
@@ -665,6 +683,9 @@ struct ChunkWriting {
   int64_t released;     // the chunks before this one are given back
   int64_t batch_chunk;  // where the batch starts, while it lies in the chunks
   PassEnd end;          // once the writing ends
+  int64_t cut;          // bytes of frames whose bodies ran out, so far
+  bool early;           // the writing ended at frame `index`, not after the last
+  bool index_taken;     // and that frame counts as read
 };
 
 // Writes chunk k's frames with every check and ending of the one pass.
@@ -676,6 +697,7 @@ bool write_chunk_frames(ChunkWriting& w, int64_t chunk, const ChunkOutput& out) 
     ctx.read_failed = true;
     ctx.read_error = out.read_error;
     w.end = PassEnd::CutShort;
+    w.early = true;
     return false;
   }
   for (int64_t i = 0; i < w.per_chunk && w.index < list.count; ++i, ++w.index) {
@@ -687,6 +709,7 @@ bool write_chunk_frames(ChunkWriting& w, int64_t chunk, const ChunkOutput& out) 
       note_frame_not_written(ctx);
       ctx.outcome.bytes.frames -= entry.length;
       ctx.outcome.bytes.cut_frame += entry.length < left ? entry.length : left;
+      w.cut += entry.length < left ? entry.length : left;
     } else {
       if ((out.flags[i] & kCrcError) != 0) note_crc_error(ctx);
       note_frame_kind(ctx.outcome, header);
@@ -698,9 +721,11 @@ bool write_chunk_frames(ChunkWriting& w, int64_t chunk, const ChunkOutput& out) 
           break;
         case FrameResult::WriteFailed:
           w.end = PassEnd::WriteFailed;
+          w.early = true;
           return false;
         case FrameResult::WavFull:
           w.end = PassEnd::WavFull;
+          w.early = true;
           return false;
       }
     }
@@ -708,6 +733,7 @@ bool write_chunk_frames(ChunkWriting& w, int64_t chunk, const ChunkOutput& out) 
     if (ctx.bar != nullptr && (ctx.bytes_read >> ctx.progress_shift) > ctx.progress_threshold) report_progress(ctx);
     if (ctx.stop != nullptr && ctx.stop->load(std::memory_order_relaxed)) {
       w.end = PassEnd::Interrupted;
+      w.early = w.index_taken = true;
       return false;
     }
   }
@@ -747,14 +773,40 @@ bool write_chunk(void* self, int64_t chunk, const ChunkOutput& out, int64_t* rel
   return more;
 }
 
+// The writing ended at a frame before the last: the byte accounts become
+// those of the one pass ended there, not the listing's of the whole input,
+// and so do the gaps the lines tell of.
+void account_up_to(DecoderContext& ctx, const FrameList& list, const ChunkWriting& w, const ChunkRunner& runner) {
+  const FrameEntry& at = list.entries[w.index];
+  int64_t end = at.offset;
+  if (w.index_taken) end = at.offset + at.length < ctx.file_size ? at.offset + at.length : ctx.file_size;
+  int64_t count = 0;
+  const PassedBytes* passed = runner.passed_stored(runner.self, &count);
+  // The last noted at or before the frame.
+  const PassedBytes* last =
+      std::upper_bound(passed, passed + count, w.index,
+                       [](int64_t frame, const PassedBytes& noted) { return frame < noted.before_frame; });
+  const PassedBytes before = last != passed ? last[-1] : PassedBytes{};
+  ByteAccounts& bytes = ctx.outcome.bytes;
+  bytes = ByteAccounts{};
+  bytes.tags = before.tags;
+  bytes.stuffing = before.stuffing;
+  bytes.gaps = before.gaps;
+  bytes.cut_frame = w.cut;
+  bytes.frames = end - before.tags - before.stuffing - before.gaps - w.cut;
+  ctx.outcome.gap_count = before.gap_count;
+  ctx.bytes_read = end;
+}
+
 // Writes the listed frames as the runner's threads decode them, then
 // finishes the file from the batch in its own storage: the chunks' may be
 // reused or freed once the runner ends.
 PassEnd write_listed_frames(DecoderContext& ctx, const FrameList& list, const ChunkRunner& runner) {
   if (list.count == 0) return end_of_list(ctx, list);
-  ChunkWriting writing{&ctx, &list, runner.chunk_frames, runner.slots, 0, 0, 0, PassEnd::EndOfInput};
+  ChunkWriting writing{&ctx, &list, runner.chunk_frames, runner.slots, 0, 0, 0, PassEnd::EndOfInput, 0, false, false};
   runner.write_in_order(runner.self, ChunkSink{write_chunk, &writing});
   take_batch_home(ctx);
+  if (writing.early) account_up_to(ctx, list, writing, runner);
   return writing.end;
 }
 

@@ -2,11 +2,15 @@
 // stream in chunks.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "cli/chunk_pool.h"
+#include "decoder/stream_outcome.h"
 
 class HelpedChunks {
  public:
@@ -40,3 +44,17 @@ class HelpedChunks {
   std::atomic<bool> done_{false};
   std::vector<std::thread> threads_;
 };
+
+// The report's byte accounts of a stream decoded in chunks are the one
+// pass's, and add up to what was read, however the writing ended.
+inline void expect_accounts_of_one_pass(const StreamOutcome& chunked, const StreamOutcome& one_pass) {
+  for (const StreamOutcome* outcome : {&chunked, &one_pass}) {
+    const ByteAccounts& b = outcome->bytes;
+    EXPECT_EQ(b.frames + b.tags + b.stuffing + b.gaps + b.cut_frame + b.not_converted, outcome->bytes_read);
+  }
+  const ByteAccounts& c = chunked.bytes;
+  const ByteAccounts& o = one_pass.bytes;
+  EXPECT_EQ(std::tie(chunked.bytes_read, c.frames, c.tags, c.stuffing, c.gaps, c.cut_frame, c.not_converted),
+            std::tie(one_pass.bytes_read, o.frames, o.tags, o.stuffing, o.gaps, o.cut_frame, o.not_converted));
+  EXPECT_EQ(chunked.gap_count, one_pass.gap_count);
+}
