@@ -22,13 +22,14 @@ struct FrameEntry {
   uint8_t header[4];
 };
 
-// What the search passed over before a listed frame, from the start of the
-// input: where the writing ends early, the report counts the bytes as far as
-// it came, as the one pass does. Noted only where it grew.
+// The tags and gaps the search passed over before a listed frame, from the
+// start of the input: where the writing ends early, the report counts the
+// bytes as far as it came, as the one pass does. Noted only where they grew;
+// stuffing, between frames of many a stream, is the rest of what lies
+// between the frames.
 struct PassedBytes {
   int64_t before_frame;  // the frame these lie before
   int64_t tags;
-  int64_t stuffing;
   int64_t gaps;
   int64_t gap_count;
 };
@@ -130,7 +131,8 @@ struct ChunkRunner {
   bool (*append)(void* self, const FrameEntry& entry, int32_t free_format_length, int64_t held_end);
   // The entries appended so far, in order.
   const FrameEntry* (*stored)(void* self);
-  // The search passed over more before the frame about to be appended.
+  // The search passed over more tags or gaps before the frame about to be
+  // appended.
   // false: no room, the stream is decoded in one pass.
   bool (*passed)(void* self, const PassedBytes& so_far);
   // Those noted so far, in order: *count of them.

@@ -535,10 +535,10 @@ FrameStep list_frame(DecoderContext& ctx, const FrameHeader& header) {
   entry.other_back = other >= 0 ? static_cast<uint32_t>(ctx.frame_count - other) : 0;
   ctx.last_listed[body] = ctx.frame_count;
   const ByteAccounts& bytes = ctx.outcome.bytes;
-  const int64_t passed = bytes.tags + bytes.stuffing + bytes.gaps;
+  const int64_t passed = bytes.tags + bytes.gaps + ctx.outcome.gap_count;
   if (passed != ctx.listed_passed) {
     ctx.listed_passed = passed;
-    const PassedBytes so_far{ctx.frame_count, bytes.tags, bytes.stuffing, bytes.gaps, ctx.outcome.gap_count};
+    const PassedBytes so_far{ctx.frame_count, bytes.tags, bytes.gaps, ctx.outcome.gap_count};
     if (!ctx.listing->passed(ctx.listing->self, so_far)) return FrameStep::ListFull;
   }
   const int64_t held_end = ctx.listing->held_room != 0 ? ctx.ahead_start + ctx.ahead_end : 0;
@@ -780,6 +780,8 @@ void account_up_to(DecoderContext& ctx, const FrameList& list, const ChunkWritin
   const FrameEntry& at = list.entries[w.index];
   int64_t end = at.offset;
   if (w.index_taken) end = at.offset + at.length < ctx.file_size ? at.offset + at.length : ctx.file_size;
+  int64_t frames = 0;  // the frames' bytes before it, ancillary data and all
+  for (int64_t i = 0; i < w.index; ++i) frames += list.entries[i].length;
   int64_t count = 0;
   const PassedBytes* passed = runner.passed_stored(runner.self, &count);
   // The last noted at or before the frame.
@@ -790,10 +792,10 @@ void account_up_to(DecoderContext& ctx, const FrameList& list, const ChunkWritin
   ByteAccounts& bytes = ctx.outcome.bytes;
   bytes = ByteAccounts{};
   bytes.tags = before.tags;
-  bytes.stuffing = before.stuffing;
   bytes.gaps = before.gaps;
+  bytes.stuffing = at.offset - frames - before.tags - before.gaps;
   bytes.cut_frame = w.cut;
-  bytes.frames = end - before.tags - before.stuffing - before.gaps - w.cut;
+  bytes.frames = end - bytes.stuffing - before.tags - before.gaps - w.cut;
   ctx.outcome.gap_count = before.gap_count;
   ctx.bytes_read = end;
 }

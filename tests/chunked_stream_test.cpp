@@ -124,14 +124,20 @@ TEST(ChunkedStream, WritesTheBytesAndLinesOfTheOnePass) {
   }
 }
 
-// Music with a run of noise over every 20th header: gaps before and after
-// where a conversion may end early.
+// Music with a run of noise over every 20th header and 0xFF stuffing after
+// every 7th frame: gaps and stuffing before and after where a conversion may
+// end early.
 Bytes music_with_gaps() {
   Bytes music = golden("tl_48k_stereo_192k_music.mp2");
   for (size_t at = 576 * 5 - 10; at + 40 < music.size(); at += 576 * 20) {
     for (size_t i = at; i < at + 40; ++i) music[i] = static_cast<uint8_t>(i * 7919 >> 3);
   }
-  return music;
+  Bytes stuffed;
+  for (size_t frame = 0; frame * 576 < music.size(); ++frame) {
+    stuffed = stuffed + slice(music, frame * 576, std::min<size_t>(576, music.size() - frame * 576));
+    if (frame % 7 == 0) stuffed = stuffed + Bytes(3, 0xFF);
+  }
+  return stuffed;
 }
 
 TEST(ChunkedStream, ADiskThatFillsUpEndsAsInOnePass) {

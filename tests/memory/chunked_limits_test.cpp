@@ -59,10 +59,11 @@ TEST(ChunkedLimits, EndAsTheOnePassEnds) {
   const uint64_t past_4_gib = (932067 + 1) / 3 * full_pattern.size() + 1152;
   const Bytes rf64_pattern = silent_frame(rate_byte(4, 1), 0, 0) + repeat(silent_frame(rate_byte(14, 1), 0, 0), 1000);
   const Bytes music = read_file(test_data("golden/tl_48k_stereo_192k_music.mp2"));
-  // And with noise over a header in each: a gap in every copy, before and
-  // after where the disk is full.
+  // And with noise over a header and 0xFF stuffing in each: a gap and
+  // stuffing in every copy, before and after where the disk is full.
   Bytes music_with_gap = music;
   for (size_t i = 576 * 30 - 10; i < 576 * 30 + 30; ++i) music_with_gap[i] = static_cast<uint8_t>(i * 7919 >> 3);
+  music_with_gap.insert(music_with_gap.begin() + 576 * 10, 5, 0xFF);
   struct Case {
     const char* what;
     const Bytes& pattern;
