@@ -101,6 +101,7 @@ struct DecoderContext {
   const uint8_t* ahead_bytes;  // where ahead_next and ahead_end count from
   int64_t last_listed[2];     // the last listed frame of each body, mono and two-channel; -1: none
   int64_t listed_passed;      // tags, gaps and gap count as last noted to the listing's runner
+  bool mono_part_only;        // the pass stops where the stream turns stereo: the chunks write it from there
   StreamOutcome outcome;
   BitReader bits;
 

@@ -427,6 +427,7 @@ int decode_again_with_two_channels(DecoderContext& ctx) {
   if (!wav_data_can_restart(ctx)) return abandon_with_mono_part_sent(ctx, ctx.frame_count + 1);
   if (!file_seek(ctx.input, 0)) return abandon_before_two_channels(ctx, ctx.frame_count + 1);
   if (!rewind_wav_data(ctx)) return abandon_after_write_failure(ctx);
+  if (ctx.mono_part_only) return 0;
   start_pass(ctx, true);
   if (ctx.from_container) restart_container(ctx);
   ctx.bytes_read = 0;
@@ -549,7 +550,7 @@ FrameStep list_frame(DecoderContext& ctx, const FrameHeader& header) {
 }
 
 // How a pass over the input ends.
-enum class PassEnd { EndOfInput, CutShort, RateChanged, Interrupted, WriteFailed, WavFull, ListFull, Closed };
+enum class PassEnd { EndOfInput, CutShort, RateChanged, Interrupted, WriteFailed, WavFull, ListFull, Closed, TwoChannels };
 
 // Finds every frame of the input, by search and from each frame on at the
 // place its length gives, and decodes it (or lists it, when listing).
@@ -603,6 +604,7 @@ PassEnd run_pass(DecoderContext& ctx, FrameHeader& header) {
         return PassEnd::RateChanged;
       case FrameStep::TwoChannelsFromHere:
         if (decode_again_with_two_channels(ctx) != 0) return PassEnd::Closed;
+        if (ctx.mono_part_only) return PassEnd::TwoChannels;
         break;
       case FrameStep::WriteFailed:
         // Read up to the frame not written, as far as the accounts go.
@@ -645,6 +647,7 @@ int finish_pass(DecoderContext& ctx, PassEnd end, int32_t next_rate) {
       return abandon_at_wav_limit(ctx);
     case PassEnd::ListFull:
     case PassEnd::Closed:
+    case PassEnd::TwoChannels:
       break;
   }
   return -1;
@@ -812,6 +815,40 @@ PassEnd write_listed_frames(DecoderContext& ctx, const FrameList& list, const Ch
   return writing.end;
 }
 
+// A stream that starts in mono and turns stereo: the one pass writes its
+// mono part first, then the file again from its start with two channels. A
+// full disk, the 4 GiB stop or Ctrl-C may end it in that mono part, so the
+// mono part is written here as the one pass writes it, before the chunks
+// write the file again. TwoChannels, with the file rewound for them, or
+// how the mono part ended.
+PassEnd write_mono_part(DecoderContext& ctx, FrameHeader& header) {
+  // The listing's accounts stand for the file the chunks write.
+  const StreamOutcome listed = ctx.outcome;
+  int64_t other_layer_frames[4];
+  memcpy(other_layer_frames, ctx.other_layer_frames, sizeof other_layer_frames);
+  if (!file_seek(ctx.input, 0)) {
+    log_line(ctx.log, "ERROR %d reading input\r\n", last_error());
+    return PassEnd::Closed;
+  }
+  start_pass(ctx, false);
+  ctx.bytes_read = 0;
+  ctx.data_end = static_cast<int>(fill_behind(ctx, 0));
+  ctx.mono_part_only = true;
+  const PassEnd end = run_pass(ctx, header);
+  ctx.mono_part_only = false;
+  if (end != PassEnd::TwoChannels) return end;
+  // As the one pass starts its second pass; the chunks note the frames' kinds and CRC errors again.
+  ctx.outcome.bytes = listed.bytes;
+  ctx.outcome.gap_count = listed.gap_count;
+  memcpy(ctx.outcome.gaps, listed.gaps, sizeof ctx.outcome.gaps);
+  ctx.outcome.crc_error_count = 0;
+  ctx.outcome.bitrate_count = 0;
+  ctx.outcome.modes_met = 0;
+  memcpy(ctx.other_layer_frames, other_layer_frames, sizeof other_layer_frames);
+  ctx.two_channel_seen = true;
+  return PassEnd::TwoChannels;
+}
+
 // Lists the frames of the whole input, then has them decoded in chunks and
 // writes them. Returns false, with nothing written, when the one pass must
 // do it instead: the listing met a failing read or ran out of room.
@@ -854,6 +891,15 @@ bool convert_in_chunks(DecoderContext& ctx, const ChunkRunner& runner, Synthesis
                                               : ListEnd::EndOfInput;
   list.next_rate = header.sample_rate;
   runner.listed(runner.self, list.count, list.free_format_length);
+  if (list.two_channels && !ctx.discard_output && list.count > 0 &&
+      read_header(list.free_format_length, list.entries[0].header).mode == kModeSingleChannel) {
+    const PassEnd mono = write_mono_part(ctx, header);
+    if (mono != PassEnd::TwoChannels) {
+      runner.end(runner.self);
+      *result = finish_pass(ctx, mono, header.sample_rate);
+      return true;
+    }
+  }
 
   // Written from the start as the one pass writes its last pass; the
   // listing's byte accounts stand.

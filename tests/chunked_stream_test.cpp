@@ -144,17 +144,27 @@ TEST(ChunkedStream, ADiskThatFillsUpEndsAsInOnePass) {
   ScratchDir mount_point;
   SmallFilesystem fs(mount_point.path(), 256 * 1024);
   if (!fs.mounted()) GTEST_SKIP() << "mounting a tmpfs needs root";
-  const Bytes music = music_with_gaps();
-  const Decoded one_pass = convert(music, nullptr, mount_point.file("one.wav"));
-  ASSERT_EQ(one_pass.result, -1);
-  ASSERT_EQ(one_pass.lines.back(), "ERR 28 writing output wav file\r\n");
-  remove(mount_point.file("one.wav").c_str());
-  HelpedChunks chunked(0, 7);
-  const Decoded run = convert(music, chunked.runner(), mount_point.file("chunked.wav"));
-  EXPECT_GT(chunked.listed_frames(), 10u);
-  EXPECT_EQ(run.lines, one_pass.lines);
-  EXPECT_TRUE(run.wav == one_pass.wav);
-  expect_accounts_of_one_pass(run.outcome, one_pass.outcome);
+  // The one pass writes a mono part as mono until the stream turns stereo:
+  // this one fills the disk before.
+  Bytes mono_part;
+  for (int i = 0; i < 50; ++i) mono_part = mono_part + switch_part("mono_48k_96k.mp2");
+  const Streams cases[] = {{"gaps and stuffing", music_with_gaps()},
+                           {"a long mono part, then stereo", mono_part + switch_part("stereo_48k_192k.mp2")}};
+  for (const Streams& stream : cases) {
+    SCOPED_TRACE(stream.name);
+    const Decoded one_pass = convert(stream.bytes, nullptr, mount_point.file("one.wav"));
+    ASSERT_EQ(one_pass.result, -1);
+    ASSERT_EQ(one_pass.lines.back(), "ERR 28 writing output wav file\r\n");
+    remove(mount_point.file("one.wav").c_str());
+    HelpedChunks chunked(0, 7);
+    const Decoded run = convert(stream.bytes, chunked.runner(), mount_point.file("chunked.wav"));
+    remove(mount_point.file("chunked.wav").c_str());
+    EXPECT_GT(chunked.listed_frames(), 10u);
+    EXPECT_EQ(run.lines, one_pass.lines);
+    EXPECT_TRUE(run.wav == one_pass.wav);
+    EXPECT_EQ(run.outcome.channels, one_pass.outcome.channels);
+    expect_accounts_of_one_pass(run.outcome, one_pass.outcome);
+  }
 }
 
 // What happens while the listing goes on: a logger still recording into the
