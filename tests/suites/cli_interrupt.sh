@@ -2,8 +2,9 @@
 # Ctrl-C at about 30% of a 60-minute file: the part converted is
 # hour.partial.wav, never hour.wav; it is playable (sox reads its header),
 # holds exactly the frames the line names, and they are the start of a full
-# conversion. The exit status is 130. Resuming with --skip-existing
-# finishes the file and takes the part away.
+# conversion. The exit status is 130, and the report's byte accounts end
+# with the last frame. Resuming with --skip-existing finishes the file and
+# takes the part away.
 set -u
 sondrik=$(realpath "$1")
 source "$(dirname "${BASH_SOURCE[0]}")/scratch.sh"
@@ -18,7 +19,7 @@ full_bytes=$(stat -c %s full/hour.wav)
 seconds=$(sox --i -D full/hour.wav)
 [ "${seconds%%.*}" -ge 3599 ] || fail "the stream is $seconds s, not an hour"
 
-"$sondrik" hour.mp2 >out.txt 2>err.txt &
+"$sondrik" --report report.json hour.mp2 >out.txt 2>err.txt &
 pid=$!
 target=$((full_bytes * 3 / 10))
 for _ in $(seq 1 3000); do
@@ -41,6 +42,11 @@ samples=$(sox --i -s hour.partial.wav 2>&1) || fail "sox can't read the interrup
 [ "$samples" = $((frames * 1152)) ] || fail "sox reads $samples samples, the line says $frames frames"
 [ "$(stat -c %s hour.partial.wav)" -eq $((44 + frames * 2304)) ] || fail "the file holds more or less than its frames"
 cmp -s -i 44 -n $((frames * 2304)) hour.partial.wav full/hour.wav || fail "the samples differ from the full conversion's start"
+accounts=$(python3 -c 'import json, sys
+b = json.load(open(sys.argv[1]))["bytes"]
+print(b["read"], sum(v for k, v in b.items() if k != "read"), b["frames"])' report.json)
+[ "$accounts" = "$((frames * 144)) $((frames * 144)) $((frames * 144))" ] ||
+  fail "read, the accounts and the frames' bytes are $accounts, not those of $frames frames of 144 bytes"
 
 "$sondrik" -q --skip-existing hour.mp2 >/dev/null 2>&1 || fail "the resumed run failed"
 cmp -s hour.wav full/hour.wav || fail "the resumed file differs from a clean run's"
