@@ -8,8 +8,9 @@ namespace {
 // The listing of a file holds at most this many frames (24 bytes each):
 // 6.5 hours of 48 kHz are 975,000. A longer one is decoded in one pass.
 constexpr size_t kMostListedFrames = size_t{2} << 20;
-// And at most one frame in four with a tag or a gap before it (32 bytes
-// each): a file more damaged than that is decoded in one pass.
+// And a note of a tag or gap passed over (32 bytes each) for every 96 bytes
+// of input: one before each frame, for frames of 96 bytes and more. A file
+// with more is decoded in one pass.
 constexpr size_t kFramesPerPassed = 4;
 
 }  // namespace

@@ -132,8 +132,7 @@ struct ChunkRunner {
   // The entries appended so far, in order.
   const FrameEntry* (*stored)(void* self);
   // The search passed over more tags or gaps before the frame about to be
-  // appended.
-  // false: no room, the stream is decoded in one pass.
+  // appended. false: no room, the stream is decoded in one pass.
   bool (*passed)(void* self, const PassedBytes& so_far);
   // Those noted so far, in order: *count of them.
   const PassedBytes* (*passed_stored)(void* self, int64_t* count);
