@@ -710,9 +710,10 @@ bool write_chunk_frames(ChunkWriting& w, int64_t chunk, const ChunkOutput& out) 
     if ((out.flags[i] & kRanOut) != 0) {
       const int64_t left = ctx.file_size - entry.offset;
       note_frame_not_written(ctx);
+      const int64_t cut = entry.length < left ? entry.length : left;
       ctx.outcome.bytes.frames -= entry.length;
-      ctx.outcome.bytes.cut_frame += entry.length < left ? entry.length : left;
-      w.cut += entry.length < left ? entry.length : left;
+      ctx.outcome.bytes.cut_frame += cut;
+      w.cut += cut;
     } else {
       if ((out.flags[i] & kCrcError) != 0) note_crc_error(ctx);
       note_frame_kind(ctx.outcome, header);
@@ -815,6 +816,19 @@ PassEnd write_listed_frames(DecoderContext& ctx, const FrameList& list, const Ch
   return writing.end;
 }
 
+// Back to the input's start for a pass that decodes; false, after the
+// line, when the input can't go back.
+bool start_decoding_again(DecoderContext& ctx) {
+  if (!file_seek(ctx.input, 0)) {
+    log_line(ctx.log, "ERROR %d reading input\r\n", last_error());
+    return false;
+  }
+  start_pass(ctx, false);
+  ctx.bytes_read = 0;
+  ctx.data_end = static_cast<int>(fill_behind(ctx, 0));
+  return true;
+}
+
 // A stream that starts in mono and turns stereo: the one pass writes its
 // mono part first, then the file again from its start with two channels. A
 // full disk, the 4 GiB stop or Ctrl-C may end it in that mono part, so the
@@ -826,13 +840,7 @@ PassEnd write_mono_part(DecoderContext& ctx, FrameHeader& header) {
   const StreamOutcome listed = ctx.outcome;
   int64_t other_layer_frames[4];
   memcpy(other_layer_frames, ctx.other_layer_frames, sizeof other_layer_frames);
-  if (!file_seek(ctx.input, 0)) {
-    log_line(ctx.log, "ERROR %d reading input\r\n", last_error());
-    return PassEnd::Closed;
-  }
-  start_pass(ctx, false);
-  ctx.bytes_read = 0;
-  ctx.data_end = static_cast<int>(fill_behind(ctx, 0));
+  if (!start_decoding_again(ctx)) return PassEnd::Closed;
   ctx.mono_part_only = true;
   const PassEnd end = run_pass(ctx, header);
   ctx.mono_part_only = false;
@@ -1014,13 +1022,7 @@ int start_stream(DecoderContext& ctx, SynthesisPath path) {
     int result = -1;
     if (convert_in_chunks(ctx, *runner, path, &result)) return result;
     // Back to the start for the one pass; nothing was written.
-    if (!file_seek(ctx.input, 0)) {
-      log_line(ctx.log, "ERROR %d reading input\r\n", last_error());
-      return -1;
-    }
-    start_pass(ctx, false);
-    ctx.bytes_read = 0;
-    ctx.data_end = static_cast<int>(fill_behind(ctx, 0));
+    if (!start_decoding_again(ctx)) return -1;
   }
   FrameHeader header;
   const PassEnd end = run_pass(ctx, header);
