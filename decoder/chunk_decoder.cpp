@@ -65,11 +65,11 @@ uint8_t decode_listed_frame(DecoderContext& ctx, const ChunkSource& source, int6
                             int16_t* pcm, int* error) {
   const FrameEntry& entry = source.entries[index];
   const FrameHeader header = read_header(source.free_format_length, entry.header);
-  if (!window.hold(entry.offset, error)) return 0;
+  if (!window.hold(entry.offset(), error)) return 0;
   ctx.sample_rate = header.sample_rate;
   use_alloc_table(ctx, header.bitrate, header.mode);
   ctx.channel_count = header.mode == kModeSingleChannel ? 1 : 2;
-  const uint8_t* frame = window.bytes + (entry.offset - window.start);
+  const uint8_t* frame = window.bytes + (entry.offset() - window.start);
   set_bit_limit(ctx.bits, window.bytes + (window.end - window.start));
   restart_bits(ctx.bits, frame + kHeaderBytes + (header.crc ? 2 : 0));
   read_frame_body(ctx, header.mode, header.mode_extension);
@@ -113,7 +113,7 @@ int decode_chunk(const ChunkSource& source, int64_t first, int64_t count, ChunkO
   window.input = source.input;
   window.input_size = source.input_size;
   // Small chunks would otherwise read much of the input twice.
-  window.last_reach = count > 0 ? source.entries[first + count - 1].offset + kLongestFrameRead : 0;
+  window.last_reach = count > 0 ? source.entries[first + count - 1].offset() + kLongestFrameRead : 0;
   if (window.last_reach > source.input_size) window.last_reach = source.input_size;
   int error = 0;
 

@@ -15,12 +15,24 @@
 #include "decoder/synthesis.h"
 #include "platform/platform.h"
 
+// 16 bytes, so that the listing of a file of two million frames (almost
+// 14 hours at 48 kHz) stays within the file's memory.
 struct FrameEntry {
-  int64_t offset;       // of its sync pair in the input
-  uint32_t other_back;  // frames back to the last one of the other body; 0: none
-  uint16_t length;      // from its sync pair to the next frame
+  uint32_t offset_low;   // of its sync pair in the input: the low 32 bits
+  uint16_t offset_high;  // and the 16 above them
+  uint16_t length;       // from its sync pair to the next frame
+  uint32_t other_back;   // frames back to the last one of the other body; 0: none
   uint8_t header[4];
+
+  int64_t offset() const { return static_cast<int64_t>(offset_high) << 32 | offset_low; }
+  void set_offset(int64_t at) {
+    offset_low = static_cast<uint32_t>(at);
+    offset_high = static_cast<uint16_t>(at >> 32);
+  }
 };
+static_assert(sizeof(FrameEntry) == 16, "a listed frame takes 16 bytes");
+// Inputs from this size on are decoded in one pass: their offsets don't fit.
+constexpr int64_t kListedInputLimit = int64_t{1} << 48;
 
 // The tags and gaps the search passed over before a listed frame, from the
 // start of the input: where the writing ends early, the report counts the

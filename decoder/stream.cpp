@@ -529,7 +529,7 @@ FrameStep list_frame(DecoderContext& ctx, const FrameHeader& header) {
   const int body = header.mode == kModeSingleChannel ? 0 : 1;
   if (body == 1) ctx.two_channel_seen = true;
   FrameEntry entry;
-  entry.offset = input_position(ctx);
+  entry.set_offset(input_position(ctx));
   entry.length = static_cast<uint16_t>(header.length);
   memcpy(entry.header, ctx.input_buffer + ctx.cursor, kHeaderBytes);
   const int64_t other = ctx.last_listed[1 - body];
@@ -708,7 +708,7 @@ bool write_chunk_frames(ChunkWriting& w, int64_t chunk, const ChunkOutput& out) 
     const FrameHeader header = read_header(list.free_format_length, entry.header);
     take_frame_fields(ctx, header);
     if ((out.flags[i] & kRanOut) != 0) {
-      const int64_t left = ctx.file_size - entry.offset;
+      const int64_t left = ctx.file_size - entry.offset();
       note_frame_not_written(ctx);
       const int64_t cut = entry.length < left ? entry.length : left;
       ctx.outcome.bytes.frames -= entry.length;
@@ -733,7 +733,7 @@ bool write_chunk_frames(ChunkWriting& w, int64_t chunk, const ChunkOutput& out) 
           return false;
       }
     }
-    ctx.bytes_read = entry.offset + entry.length;
+    ctx.bytes_read = entry.offset() + entry.length;
     if (ctx.bar != nullptr && (ctx.bytes_read >> ctx.progress_shift) > ctx.progress_threshold) report_progress(ctx);
     if (ctx.stop != nullptr && ctx.stop->load(std::memory_order_relaxed)) {
       w.end = PassEnd::Interrupted;
@@ -782,8 +782,8 @@ bool write_chunk(void* self, int64_t chunk, const ChunkOutput& out, int64_t* rel
 // and so do the gaps the lines tell of.
 void account_up_to(DecoderContext& ctx, const FrameList& list, const ChunkWriting& w, const ChunkRunner& runner) {
   const FrameEntry& at = list.entries[w.index];
-  int64_t end = at.offset;
-  if (w.index_taken) end = at.offset + at.length < ctx.file_size ? at.offset + at.length : ctx.file_size;
+  int64_t end = at.offset();
+  if (w.index_taken) end = at.offset() + at.length < ctx.file_size ? at.offset() + at.length : ctx.file_size;
   int64_t frames = 0;  // the frames' bytes before it, ancillary data and all
   for (int64_t i = 0; i < w.index; ++i) frames += list.entries[i].length;
   int64_t count = 0;
@@ -797,7 +797,7 @@ void account_up_to(DecoderContext& ctx, const FrameList& list, const ChunkWritin
   bytes = ByteAccounts{};
   bytes.tags = before.tags;
   bytes.gaps = before.gaps;
-  bytes.stuffing = at.offset - frames - before.tags - before.gaps;
+  bytes.stuffing = at.offset() - frames - before.tags - before.gaps;
   bytes.cut_frame = w.cut;
   bytes.frames = end - bytes.stuffing - before.tags - before.gaps - w.cut;
   ctx.outcome.gap_count = before.gap_count;
@@ -1018,6 +1018,7 @@ int start_stream(DecoderContext& ctx, SynthesisPath path) {
   // takes its header last (or none), is decoded on every core.
   const ChunkRunner* runner = ctx.runner;
   if (runner != nullptr && !ctx.from_container && rereadable && ctx.file_size >= runner->min_input_bytes &&
+      ctx.file_size < kListedInputLimit &&
       (ctx.wav_layout != WavLayout::Stream || ctx.discard_output)) {
     int result = -1;
     if (convert_in_chunks(ctx, *runner, path, &result)) return result;

@@ -32,6 +32,7 @@ Ending convert(const Bytes& pattern, uint64_t size, int64_t fail_read_at, int64_
   input.fail_read_at = fail_read_at;
   MemoryOutput output;
   output.fail_write_at = fail_write_at;
+  output.keep = 32u << 20;  // the PCM of frames past 4 GiB of input too
   CapturedLog log;
   std::unique_ptr<PcmBatch> batch(new PcmBatch);
   DecodeRequest request;
@@ -64,6 +65,11 @@ TEST(ChunkedLimits, EndAsTheOnePassEnds) {
   Bytes music_with_gap = music;
   for (size_t i = 576 * 30 - 10; i < 576 * 30 + 30; ++i) music_with_gap[i] = static_cast<uint8_t>(i * 7919 >> 3);
   music_with_gap.insert(music_with_gap.begin() + 576 * 10, 5, 0xFF);
+  // Frames far into an input past 4 GiB: each 20 behind a 16 MiB tag, which
+  // is read through without a search.
+  Bytes far_pattern = {'I', 'D', '3', 3, 0, 0, 8, 0, 0, 0};  // 8 << 21 bytes follow
+  far_pattern.resize(far_pattern.size() + (16u << 20), 0);
+  far_pattern.insert(far_pattern.end(), music.begin(), music.begin() + 20 * 576);
   struct Case {
     const char* what;
     const Bytes& pattern;
@@ -78,6 +84,8 @@ TEST(ChunkedLimits, EndAsTheOnePassEnds) {
        "ERR: wav file full at 4 GiB, stopped after 932067 frames\r\n"},
       {"RF64", rf64_pattern, 160 * rf64_pattern.size(), -1, -1, "RF64",
        "160160 frames est 738017280,  738017280 written 738017280 datasize\r\n"},
+      {"frames past 4 GiB of input", far_pattern, 260 * far_pattern.size(), -1, -1, "RF64",
+       "5200 frames est 23961600,  23961600 written 23961600 datasize\r\n"},
       {"a full disk", music_with_gap, 8u << 20, -1, 300002, "RIFF", "ERR 28 writing output wav file\r\n"},
       {"a read failing while listed", music, 8u << 20, 5u << 20, -1, "RIFF", "ERROR 5 reading input\r\n"},
       {"a read failing while listed, in blocks read ahead", music, 8u << 20, 5u << 20, -1, "RIFF",
