@@ -115,9 +115,7 @@ int main(int argc, char** argv) {
   settings.progress = !options.quiet;
   settings.routing.quiet = options.quiet;
   settings.routing.wav_on_stdout = options.to_stdout;
-  // Test switches: chunks of a few frames, on files of any size.
-  if (const char* frames = getenv("SONDRIK_CHUNK_FRAMES")) settings.chunk_frames = std::max(1, atoi(frames));
-  if (const char* bytes = getenv("SONDRIK_CHUNK_MIN_BYTES")) settings.chunk_min_bytes = atoll(bytes);
+  settings.chunks = chunk_sizes_in_use();
   const RunCounts counts = run_jobs(jobs, settings);
 
   bool report_failed = false;

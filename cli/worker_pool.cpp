@@ -11,9 +11,9 @@
 #include <thread>
 
 #include "cli/json_report.h"
-#include "cli/large_page_block.h"
+#include "convert/large_page_block.h"
 #include "cli/sha256.h"
-#include "cli/chunk_pool.h"
+#include "convert/chunk_pool.h"
 #include "cli/terminal_reports.h"
 #include "convert/convert.h"
 #include "platform/folders.h"
@@ -110,7 +110,7 @@ void convert_job(const Job& job, JobState& state, const PoolSettings& settings, 
   setup.test_only = settings.test_only;
   setup.track = settings.track;
   // With threads to spare, a long file is decoded in chunks on all of them.
-  ChunkedStream chunked(chunks, settings.chunk_frames, settings.chunk_min_bytes);
+  ChunkedStream chunked(chunks, settings.chunks);
   if (settings.jobs > 1) setup.runner = &chunked.runner();
   watch_conversion(&state.stop);
   state.succeeded = convert_pair(job.source.c_str(), job.destination.c_str(), setup, &state.outcome) == 0;

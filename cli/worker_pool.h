@@ -8,6 +8,7 @@
 
 #include "cli/job_list.h"
 #include "cli/run_report.h"
+#include "convert/chunk_pool.h"
 
 struct PoolSettings {
   int jobs = 1;
@@ -18,13 +19,7 @@ struct PoolSettings {
   bool strict = false;        // a converted file with damage counts as failed
   FILE* report = nullptr;     // a JSON line per file, as its lines are printed
   int track = 0;  // of a container: only this MPEG audio track; 0: every one
-  // A file of chunk_min_bytes or more is decoded in chunks of chunk_frames
-  // frames on every thread when there are several. Half a file's write of
-  // two-channel PCM: sixteen chunks hold eight whole writes, so none is
-  // split where the slots start over and each goes out from where the
-  // chunks were decoded.
-  int chunk_frames = 112;
-  int64_t chunk_min_bytes = 4 << 20;
+  ChunkSizes chunks;  // of a long file, when there are several threads
   LineRouting routing;
 };
 

@@ -3,8 +3,10 @@ set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 
 set(toolchain_prefix i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${toolchain_prefix}-gcc)
-set(CMAKE_CXX_COMPILER ${toolchain_prefix}-g++)
+# The posix thread model: the threads that decode a long file use the
+# standard library's threads and locks.
+set(CMAKE_C_COMPILER ${toolchain_prefix}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${toolchain_prefix}-g++-posix)
 set(CMAKE_RC_COMPILER ${toolchain_prefix}-windres)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${toolchain_prefix})

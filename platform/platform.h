@@ -47,6 +47,9 @@ bool file_read_at(FileHandle file, int64_t offset, void* buffer, uint32_t wanted
 // reads at scattered places through it leave the sequential reads of
 // `file` their read-ahead. false where the system can't (then use `file`).
 bool file_open_again(FileHandle file, FileHandle* again);
+// Whether file_read_at moves the position for a moment (Windows): then one
+// thread reading at offsets and another in order need a handle each.
+extern const bool kReadAtMovesPosition;
 // Memory for a long-lived buffer, straight from the system and given back to
 // it when freed (an allocator would keep it for the process): whole large
 // pages where the system has them, so the first touch costs one fault per

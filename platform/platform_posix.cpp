@@ -124,6 +124,8 @@ bool file_open_again(FileHandle file, FileHandle* again) {
   return true;
 }
 
+const bool kReadAtMovesPosition = false;
+
 bool file_read_at(FileHandle file, int64_t offset, void* buffer, uint32_t wanted, uint32_t* got) {
   for (;;) {
     const ssize_t n = pread(as_fd(file), buffer, wanted, static_cast<off_t>(offset));

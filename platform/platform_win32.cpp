@@ -78,7 +78,20 @@ bool file_read(FileHandle file, void* buffer, uint32_t wanted, uint32_t* got) {
   return ok != FALSE;
 }
 
-bool file_open_again(FileHandle, FileHandle*) { return false; }  // no thread here shares a file
+// A handle of its own, with its own file pointer: reads at an offset move the
+// pointer here, and the listing reads on through the first handle meanwhile.
+// ReOpenFile came with Vista; before it, the file is converted in one pass.
+bool file_open_again(FileHandle file, FileHandle* again) {
+  using ReOpenFileCall = HANDLE(WINAPI*)(HANDLE, DWORD, DWORD, DWORD);
+  static const ReOpenFileCall reopen = reinterpret_cast<ReOpenFileCall>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "ReOpenFile")));
+  if (reopen == nullptr) return false;
+  const HANDLE handle =
+      reopen(as_handle(file), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  *again = reinterpret_cast<FileHandle>(handle);
+  return true;
+}
 
 // Large pages need a privilege users don't have: small ones, then.
 void* allocate_large_pages(uint64_t bytes) {
@@ -109,6 +122,8 @@ bool file_read_at(FileHandle file, int64_t offset, void* buffer, uint32_t wanted
   SetLastError(ok ? ERROR_SUCCESS : error);
   return ok != FALSE;
 }
+
+const bool kReadAtMovesPosition = true;
 
 bool file_write(FileHandle file, const void* buffer, uint32_t count, uint32_t* written) {
   DWORD n = 0;

@@ -1,8 +1,12 @@
 #include "shell/worker.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <thread>
+#include <vector>
 
+#include "convert/chunk_pool.h"
 #include "convert/convert.h"
 #include "platform/progress_scale.h"
 #include "platform/window_messages.h"
@@ -17,6 +21,47 @@ namespace {
 // converted at a time.
 ConversionSetup setup;
 
+// A long file is decoded on every processor: the worker lists its frames
+// and writes them, threads beside it decode its chunks. Null with one
+// processor.
+ChunkPool* chunk_pool = nullptr;
+
+// The threads that only ever help with chunks, for the whole run.
+class ChunkHelpers {
+ public:
+  ChunkHelpers(ChunkPool& pool, int count) : pool_(pool) {
+    for (int i = 0; i < count; ++i) threads_.emplace_back([this] { help(); });
+  }
+  ~ChunkHelpers() {
+    done_ = true;
+    pool_.wake_all();
+    for (std::thread& thread : threads_) thread.join();
+  }
+  ChunkHelpers(const ChunkHelpers&) = delete;
+  ChunkHelpers& operator=(const ChunkHelpers&) = delete;
+
+ private:
+  void help() {
+    while (!done_) {
+      if (!pool_.help_once()) pool_.wait_for_work(20);
+    }
+  }
+  ChunkPool& pool_;
+  std::atomic<bool> done_{false};
+  std::vector<std::thread> threads_;
+};
+
+void convert_path(const char* path) {
+  if (chunk_pool == nullptr) {
+    convert_file(path, setup);
+    return;
+  }
+  ChunkedStream chunked(*chunk_pool, chunk_sizes_in_use());
+  ConversionSetup in_chunks = setup;
+  in_chunks.runner = &chunked.runner();
+  convert_file(path, in_chunks);
+}
+
 // Announces one entry of a list, shows its full path and converts it. A path
 // that doesn't fit the buffer is refused and the list goes on.
 void convert_entry(const char* folder, const char* name) {
@@ -27,7 +72,7 @@ void convert_entry(const char* folder, const char* name) {
     return;
   }
   SetWindowTextA(status_line, path);
-  convert_file(path, setup);
+  convert_path(path);
 }
 
 // Splitting a list at a time: the text may name more files than one list holds.
@@ -57,7 +102,7 @@ void convert_one_chosen_file(const char* path) {
   }
   // Back to the start before the file is opened.
   progress_report(current_progress_bar, 0, size);
-  convert_file(path, setup);
+  convert_path(path);
 }
 
 void convert_selection() {
@@ -89,11 +134,21 @@ DWORD WINAPI conversion_worker(LPVOID main_window) {
   setup.log = current_log_pane;
   setup.bar = current_progress_bar;
   setup.batch = batch.get();
+  const unsigned processors = std::thread::hardware_concurrency();
+  std::unique_ptr<ChunkPool> pool;
+  std::unique_ptr<ChunkHelpers> helpers;
+  if (processors > 1) {
+    pool.reset(new ChunkPool(static_cast<int>(processors)));
+    helpers.reset(new ChunkHelpers(*pool, static_cast<int>(processors) - 1));
+    chunk_pool = pool.get();
+  }
   if (command_line_text != nullptr && command_line_text[0] != '\0') {
     convert_command_line();
   } else {
     convert_selection();
   }
+  helpers.reset();
+  chunk_pool = nullptr;
   SendMessageA(static_cast<HWND>(main_window), kConversionFinished, 0, 0);
   return 0;
 }

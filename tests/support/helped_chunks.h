@@ -9,7 +9,7 @@
 #include <tuple>
 #include <vector>
 
-#include "cli/chunk_pool.h"
+#include "convert/chunk_pool.h"
 #include "decoder/stream_outcome.h"
 
 class HelpedChunks {

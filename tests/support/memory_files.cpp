@@ -77,6 +77,7 @@ bool file_read(FileHandle file, void* buffer, uint32_t wanted, uint32_t* got) {
 }
 
 bool file_open_again(FileHandle, FileHandle*) { return false; }
+const bool kReadAtMovesPosition = false;
 
 void* allocate_large_pages(uint64_t bytes) { return aligned_alloc(64, (bytes + 63) / 64 * 64); }
 

@@ -310,6 +310,34 @@ for path in $(wine "$report" --available 2>/dev/null | tr -d '\r'); do
   fi
 done
 
+# With more than one processor a long file is decoded in chunks on all of
+# them. In chunks of seven frames, on files of any size, every stream must
+# still give the one pass's lines and bytes.
+reference_wavs "$work/ref/long" "$long"
+if ! SONDRIK_CHUNK_FRAMES=7 SONDRIK_CHUNK_MIN_BYTES=0 probe chunks launch "@$(text_file chunks.txt "$raw")" \
+  wait-done save-log "$(win "$work/chunks.log")" close exit 0; then
+  fail wav-bytes-equal-linux-in-chunks "$(probe_reason chunks)"
+elif ! same_log "$work/chunks.log" "$work/expect/several.log"; then
+  fail wav-bytes-equal-linux-in-chunks "log differs from the expected lines"
+else
+  different=0
+  same_wav "$long" "$work/ref/long" || different=$((different + 1))
+  for f in "$files/My Music/a.mp2" "$files/b.mp2"; do same_wav "$f" "$work/ref/raw" || different=$((different + 1)); done
+  for f in "${corpus_files[@]}"; do
+    reference="$work/ref/corpus/$(basename "${f%.*}").wav"
+    if ! same_wav "$f" "$work/ref/corpus" && { [ -e "$reference" ] || [ -e "${f%.*}.wav" ]; }; then
+      different=$((different + 1))
+      echo "  differs in chunks: $(basename "$f")"
+    fi
+  done
+  if [ "$different" -eq 0 ]; then
+    pass "wav-bytes-equal-linux-in-chunks ($((${#corpus_files[@]} + 3)) files, $(nproc) processors)"
+  else
+    fail wav-bytes-equal-linux-in-chunks "$different of $((${#corpus_files[@]} + 3)) files differ"
+  fi
+fi
+rm -f "$files/long/long.wav" "$work/ref/long/long.wav"
+
 if probe empty-quotes launch "@$(text_file quotes.txt '""')" wait-done log "@$(text_file finished.txt "sondrik finished"$'\r\n')" \
   status "sondrik converter" close exit 0; then
   pass empty-quotes

@@ -11,10 +11,23 @@
 #include <mutex>
 #include <vector>
 
-#include "cli/large_page_block.h"
+#include "convert/large_page_block.h"
 #include "decoder/frame_list.h"
 
 class ChunkPool;
+
+// Where a long file is cut: a file of min_input_bytes or more is decoded in
+// chunks of `frames` frames on every thread of the run. Half a file's write
+// of two-channel PCM: sixteen chunks hold eight whole writes, so none is
+// split where the slots start over and each goes out from where the chunks
+// were decoded.
+struct ChunkSizes {
+  int frames = 112;
+  int64_t min_input_bytes = int64_t{4} << 20;
+};
+// The sizes, or those of the test switches SONDRIK_CHUNK_FRAMES (chunks of a
+// few frames) and SONDRIK_CHUNK_MIN_BYTES (files of any size).
+ChunkSizes chunk_sizes_in_use();
 
 // One conversion's listing and chunks; its runner() is what the decoder
 // takes. Use one per conversion, from one thread (the conversion's).
@@ -29,6 +42,8 @@ class ChunkedStream {
   // stays within a file's 64 MiB.
   static constexpr int64_t kMostHeldBytes = int64_t{32} << 20;
 
+  ChunkedStream(ChunkPool& pool, const ChunkSizes& sizes)
+      : ChunkedStream(pool, sizes.frames, sizes.min_input_bytes) {}
   ChunkedStream(ChunkPool& pool, int chunk_frames, int64_t min_input_bytes,
                 uint32_t listing_read_bytes = kListingReadBytes, int64_t most_held_bytes = kMostHeldBytes);
   ~ChunkedStream();

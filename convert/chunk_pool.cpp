@@ -1,7 +1,8 @@
-#include "cli/chunk_pool.h"
+#include "convert/chunk_pool.h"
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 
 namespace {
 
@@ -16,6 +17,13 @@ constexpr size_t kMostListedFrames = size_t{2} << 20;
 constexpr size_t kFramesPerPassed = 8;
 
 }  // namespace
+
+ChunkSizes chunk_sizes_in_use() {
+  ChunkSizes sizes;
+  if (const char* frames = getenv("SONDRIK_CHUNK_FRAMES")) sizes.frames = std::max(1, atoi(frames));
+  if (const char* bytes = getenv("SONDRIK_CHUNK_MIN_BYTES")) sizes.min_input_bytes = atoll(bytes);
+  return sizes;
+}
 
 ChunkedStream::ChunkedStream(ChunkPool& pool, int chunk_frames, int64_t min_input_bytes, uint32_t listing_read_bytes,
                              int64_t most_held_bytes)
@@ -90,6 +98,9 @@ void ChunkedStream::begin(void* self, const ChunkSource& source) {
   // through the listing's handle would cost the listing its read-ahead.
   FileHandle own = kNoFile;
   if (file_open_again(source.input, &own)) stream.own_input_ = own;
+  // Nor may they share the listing's where that moves its position: then
+  // the listing finds no room, and the one pass converts the file.
+  if (own == kNoFile && kReadAtMovesPosition) stream.entry_room_ = 0;
   std::lock_guard<std::mutex> guard(stream.pool_.lock_);
   stream.source_ = source;
   if (own != kNoFile) stream.source_.input = own;
