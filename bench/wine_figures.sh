@@ -3,7 +3,8 @@
 # itself ("wav file written, S sec") for each 600 s stream of bench/run.sh, on
 # every synthesis path, next to the Linux converter's own figure on the
 # default path, and whether each WAV file has the Linux converter's bytes.
-# Medians over ROUNDS; Wine's start-up is not in them.
+# Medians over ROUNDS; Wine's start-up is not in them. Last, one of them
+# decoded in chunks on every processor against one pass.
 #   bench/wine_figures.sh WIN32_BUILD_DIR [ROUNDS]
 # Needs the streams bench/run.sh made (BENCH_DIR, default build/bench).
 set -uo pipefail
@@ -46,3 +47,25 @@ for name in s48_stereo_192k s44_jstereo_128k s48_mono_64k s32_stereo_64k; do
   done
   rm -f "$work/$name".*
 done
+
+# A long file on every processor, against the one pass the test switch
+# SONDRIK_CHUNK_MIN_BYTES gives when no file reaches it.
+echo
+echo "| stream | sondrik.exe (Wine), $(nproc) processors | reported s (median) | bytes |"
+echo "|---|---|---:|---|"
+name=s48_stereo_192k
+cp "$bench/$name.mp2" "$work/$name.mp2"
+"$linux" -q -f -j 1 "$work/$name.mp2" 2>/dev/null
+linux_sum=$(sha256sum <"$work/$name.wav")
+printf '%s' "$(winepath -w "$work/$name.mp2")" >"$work/args.txt"
+for way in "one pass:$((1 << 62))" "in chunks:$((4 << 20))"; do
+  rm -f "$work/$name.wav"
+  for round in $(seq "$rounds"); do
+    SONDRIK_CHUNK_MIN_BYTES=${way#*:} timeout 600 wine "$win_build/ui_probe.exe" "$(winepath -w "$win_build/sondrik.exe")" \
+      launch "@$(winepath -w "$work/args.txt")" wait-done save-log "$(winepath -w "$work/log.txt")" close exit 0 \
+      >/dev/null 2>&1
+    seconds "$work/log.txt"
+  done | median | xargs printf "| $name | ${way%%:*} | %s | "
+  if [ "$(sha256sum <"$work/$name.wav" 2>/dev/null)" = "$linux_sum" ]; then echo "same as Linux |"; else echo "DIFFER |"; fi
+done
+rm -f "$work/$name".*
