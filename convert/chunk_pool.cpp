@@ -2,19 +2,22 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
-// The listing of a file holds at most this many frames (16 bytes each):
-// 6.5 hours of 48 kHz are 975,000. A longer one is decoded in one pass.
-constexpr size_t kMostListedFrames = size_t{2} << 20;
+// The listing of a file holds at most this many frames (8 bytes each): a
+// day of 48 kHz is 3,600,000. A longer one is decoded in one pass.
+constexpr size_t kMostListedFrames = size_t{4} << 20;
 // And a note of a tag or gap passed over (32 bytes each) for every 192
 // bytes of input: one before each frame, for frames of 192 bytes and more
-// (64 kbit/s at 48 kHz). A file with more is decoded in one pass. A long
-// file's full listing, full notes, slots and blocks read ahead take 56 MiB,
-// within its 64.
+// (64 kbit/s at 48 kHz), up to 262,144 notes. A file with more is decoded in
+// one pass. A long file's full listing, full notes, slots and blocks read
+// ahead take 58 MiB, within its 64.
 constexpr size_t kFramesPerPassed = 8;
+constexpr size_t kMostPassed = size_t{1} << 18;
 
 }  // namespace
 
@@ -55,11 +58,16 @@ void ChunkedStream::begin(void* self, const ChunkSource& source) {
   // No frame is shorter than the smallest Layer II one (24 bytes) but in a
   // contrived free-format stream, which then goes the one pass.
   const int64_t most = std::min<int64_t>(kMostListedFrames, source.input_size / 24 + 1);
-  stream.entries_block_ = large_page_block(static_cast<size_t>(most) * sizeof(FrameEntry));
-  stream.entries_ = static_cast<FrameEntry*>(stream.entries_block_.get());
-  stream.entry_count_ = 0;
-  stream.entry_room_ = static_cast<size_t>(most);
-  stream.passed_room_ = static_cast<size_t>(most) / kFramesPerPassed + 1;
+  stream.frames_block_ = large_page_block(static_cast<size_t>(most) * sizeof(ListedFrame));
+  stream.frames_ = static_cast<ListedFrame*>(stream.frames_block_.get());
+  const size_t runs = static_cast<size_t>(most / kFramesPerRun) + 1;
+  stream.runs_block_ = large_page_block(runs * sizeof(ListedRun));
+  stream.runs_ = static_cast<ListedRun*>(stream.runs_block_.get());
+  stream.frame_count_ = 0;
+  stream.frame_room_ = static_cast<size_t>(most);
+  stream.last_of_body_[0] = stream.last_of_body_[1] = -1;
+  stream.listed_free_format_ = 0;
+  stream.passed_room_ = std::min(static_cast<size_t>(most) / kFramesPerPassed, kMostPassed) + 1;
   stream.passed_block_ = large_page_block(stream.passed_room_ * sizeof(PassedBytes));
   stream.passed_ = static_cast<PassedBytes*>(stream.passed_block_.get());
   stream.passed_count_ = 0;
@@ -100,11 +108,11 @@ void ChunkedStream::begin(void* self, const ChunkSource& source) {
   if (file_open_again(source.input, &own)) stream.own_input_ = own;
   // Nor may they share the listing's where that moves its position: then
   // the listing finds no room, and the one pass converts the file.
-  if (own == kNoFile && kReadAtMovesPosition) stream.entry_room_ = 0;
+  if (own == kNoFile && kReadAtMovesPosition) stream.frame_room_ = 0;
   std::lock_guard<std::mutex> guard(stream.pool_.lock_);
   stream.source_ = source;
   if (own != kNoFile) stream.source_.input = own;
-  stream.source_.entries = stream.entries_;
+  stream.source_.frames = FrameStore{stream.frames_, stream.runs_, 0};
   stream.source_.held = stream.held_.get() != nullptr ? static_cast<const uint8_t*>(stream.held_.get()) : nullptr;
   stream.source_.held_end = source.held_start;
   stream.listing_input_ = source.input;
@@ -129,13 +137,13 @@ void ChunkedStream::begin(void* self, const ChunkSource& source) {
 
 bool ChunkedStream::append(void* self, const FrameEntry& entry, int32_t free_format_length, int64_t held_end) {
   ChunkedStream& stream = *static_cast<ChunkedStream*>(self);
-  if (stream.entry_count_ == stream.entry_room_) return false;
-  stream.entries_[stream.entry_count_++] = entry;
-  if (stream.entry_count_ % static_cast<size_t>(stream.runner_.chunk_frames) == 0) {
+  if (stream.frame_count_ == stream.frame_room_ || !stream.keep(entry, free_format_length)) return false;
+  if (stream.frame_count_ % static_cast<size_t>(stream.runner_.chunk_frames) == 0) {
     // A whole chunk more: it may be decoded now.
     std::lock_guard<std::mutex> guard(stream.pool_.lock_);
-    stream.listed_ = static_cast<int64_t>(stream.entry_count_);
+    stream.listed_ = static_cast<int64_t>(stream.frame_count_);
     stream.free_format_length_ = free_format_length;
+    stream.source_.frames.free_format_length = stream.listed_free_format_;
     stream.source_.held_end = held_end;
     // Nobody can take it while every slot is full: waking them would only
     // cost system calls, one per chunk of a listing that runs far ahead.
@@ -144,7 +152,31 @@ bool ChunkedStream::append(void* self, const FrameEntry& entry, int32_t free_for
   return true;
 }
 
-const FrameEntry* ChunkedStream::stored(void* self) { return static_cast<ChunkedStream*>(self)->entries_; }
+bool ChunkedStream::keep(const FrameEntry& entry, int32_t free_format_length) {
+  const size_t i = frame_count_;
+  if (i % kFramesPerRun == 0) runs_[i / kFramesPerRun] = ListedRun{entry.offset, {last_of_body_[0], last_of_body_[1]}};
+  const int64_t in_run = entry.offset - runs_[i / kFramesPerRun].offset;
+  // Kept only as it will be read back: a run past 4 GiB of input, or a
+  // free-format length that changed, is left to the one pass.
+  if (in_run < 0 || in_run > UINT32_MAX || entry.header[0] != 0xFF) return false;
+  if ((entry.header[2] >> 4) == 0) {
+    if (listed_free_format_ == 0) listed_free_format_ = free_format_length;
+    if (free_format_length != listed_free_format_) return false;
+  }
+  if (read_header(free_format_length, entry.header).length != entry.length) return false;
+  ListedFrame& frame = frames_[i];
+  frame.offset_in_run = static_cast<uint32_t>(in_run);
+  memcpy(frame.header, entry.header + 1, sizeof frame.header);
+  frame.unused = 0;
+  last_of_body_[body_of(entry.header)] = static_cast<int32_t>(i);
+  frame_count_ = i + 1;
+  return true;
+}
+
+FrameStore ChunkedStream::stored(void* self) {
+  const ChunkedStream& stream = *static_cast<ChunkedStream*>(self);
+  return FrameStore{stream.frames_, stream.runs_, stream.listed_free_format_};
+}
 
 bool ChunkedStream::passed(void* self, const PassedBytes& so_far) {
   ChunkedStream& stream = *static_cast<ChunkedStream*>(self);
@@ -166,6 +198,7 @@ void ChunkedStream::listed(void* self, int64_t count, int32_t free_format_length
   stream.reading_ = false;
   // A last chunk short of a whole one may hold the first free-format frames.
   stream.free_format_length_ = free_format_length;
+  stream.source_.frames.free_format_length = stream.listed_free_format_;
   stream.all_listed_ = true;
   stream.chunks_ = (count + stream.runner_.chunk_frames - 1) / stream.runner_.chunk_frames;
   stream.pool_.changed_.notify_all();

@@ -52,7 +52,7 @@ class ChunkedStream {
 
   const ChunkRunner& runner() const { return runner_; }
   // Frames the listing found: 0 when the stream went the one pass.
-  size_t listed_frames() const { return entry_count_; }
+  size_t listed_frames() const { return frame_count_; }
 
  private:
   friend class ChunkPool;
@@ -66,8 +66,10 @@ class ChunkedStream {
   };
 
   static void begin(void* self, const ChunkSource& source);
+  // Keeps the next frame in 8 bytes; false when it can't be read back as it is.
+  bool keep(const FrameEntry& entry, int32_t free_format_length);
   static bool append(void* self, const FrameEntry& entry, int32_t free_format_length, int64_t held_end);
-  static const FrameEntry* stored(void* self);
+  static FrameStore stored(void* self);
   static bool passed(void* self, const PassedBytes& so_far);
   static const PassedBytes* passed_stored(void* self, int64_t* count);
   static void listed(void* self, int64_t count, int32_t free_format_length);
@@ -107,10 +109,14 @@ class ChunkedStream {
   ChunkPool& pool_;
   ChunkRunner runner_;
   // Reserved whole before the listing: appending never moves what threads read.
-  LargePageBlock entries_block_;
-  FrameEntry* entries_ = nullptr;
-  size_t entry_count_ = 0;
-  size_t entry_room_ = 0;
+  LargePageBlock frames_block_;
+  ListedFrame* frames_ = nullptr;
+  LargePageBlock runs_block_;
+  ListedRun* runs_ = nullptr;
+  size_t frame_count_ = 0;
+  size_t frame_room_ = 0;
+  int32_t last_of_body_[2] = {-1, -1};  // as of the next frame appended
+  int32_t listed_free_format_ = 0;  // of the free-format frames listed; 0: none yet
   // What the search passed over, where it grew: reserved with the entries.
   LargePageBlock passed_block_;
   PassedBytes* passed_ = nullptr;

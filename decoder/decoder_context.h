@@ -99,7 +99,6 @@ struct DecoderContext {
   int64_t ahead_start;        // the input's offset of read_ahead's first byte, when it is held
   int64_t ahead_block;        // else the block of the input being listed; -1 before the first
   const uint8_t* ahead_bytes;  // where ahead_next and ahead_end count from
-  int64_t last_listed[2];     // the last listed frame of each body, mono and two-channel; -1: none
   int64_t listed_passed;      // tags, gaps and gap count as last noted to the listing's runner
   bool mono_part_only;        // the pass stops where the stream turns stereo: the chunks write it from there
   StreamOutcome outcome;

@@ -12,27 +12,49 @@
 
 #include <cstdint>
 
+#include "decoder/frame_header.h"
 #include "decoder/synthesis.h"
 #include "platform/platform.h"
 
-// 16 bytes, so that the listing of a file of two million frames (almost
-// 14 hours at 48 kHz) stays within the file's memory.
+// A listed frame, as the listing hands it over and as it is read back.
 struct FrameEntry {
-  uint32_t offset_low;   // of its sync pair in the input: the low 32 bits
-  uint16_t offset_high;  // and the 16 above them
-  uint16_t length;       // from its sync pair to the next frame
-  uint32_t other_back;   // frames back to the last one of the other body; 0: none
+  int64_t offset;  // of its sync pair in the input
+  int32_t length;  // from its sync pair to the next frame
   uint8_t header[4];
-
-  int64_t offset() const { return static_cast<int64_t>(offset_high) << 32 | offset_low; }
-  void set_offset(int64_t at) {
-    offset_low = static_cast<uint32_t>(at);
-    offset_high = static_cast<uint16_t>(at >> 32);
-  }
 };
-static_assert(sizeof(FrameEntry) == 16, "a listed frame takes 16 bytes");
-// Inputs from this size on are decoded in one pass: their offsets don't fit.
-constexpr int64_t kListedInputLimit = int64_t{1} << 48;
+
+// How the listing keeps a frame: 8 bytes, so that a day of 48 kHz (3.6
+// million frames) stays within a file's memory. Its offset counts from the
+// first frame of its run; its length is the one its header gives.
+struct ListedFrame {
+  uint32_t offset_in_run;
+  uint8_t header[3];  // the header's last three bytes: the first is 0xFF
+  uint8_t unused;
+};
+static_assert(sizeof(ListedFrame) == 8, "a listed frame takes 8 bytes");
+
+// Runs of this many frames keep their first frame's offset, and what
+// carries into them from the frames before.
+constexpr int64_t kFramesPerRun = 256;
+struct ListedRun {
+  int64_t offset;
+  int32_t last_of_body[2];  // the last mono and two-channel frame before the run; -1: none
+};
+
+// Whether a frame with this header decodes with the mono body (0) or the
+// two-channel one (1).
+inline int body_of(const uint8_t* header) { return (header[3] >> 6) == kModeSingleChannel ? 0 : 1; }
+
+// The frames listed so far, read back.
+struct FrameStore {
+  const ListedFrame* frames;
+  const ListedRun* runs;
+  int32_t free_format_length;  // the one every free-format frame listed has
+
+  FrameEntry at(int64_t i) const;
+  // Frames back from frame i to the last one of the other body before it; 0: none.
+  int64_t other_back(int64_t i) const;
+};
 
 // The tags and gaps the search passed over before a listed frame, from the
 // start of the input: where the writing ends early, the report counts the
@@ -56,7 +78,7 @@ enum class ListEnd {
 
 // A stream's frames, all listed, as the writer takes them.
 struct FrameList {
-  const FrameEntry* entries;
+  FrameStore frames;
   int64_t count;
   int32_t free_format_length;
   bool two_channels;  // some frame has two channels: every frame is written with two
@@ -81,7 +103,7 @@ constexpr uint8_t kCrcError = 2;  // the CRC word doesn't match
 // What decoding any chunk of a stream needs. The entries stay where they
 // are while more are appended behind them.
 struct ChunkSource {
-  const FrameEntry* entries;
+  FrameStore frames;
   // The free-format length as measured when the chunk's frames were listed
   // (it is measured once, before the first free-format frame is listed).
   int32_t free_format_length;
@@ -139,10 +161,11 @@ struct ChunkRunner {
   void (*begin)(void* self, const ChunkSource& source);
   // Takes the next frame found, with the free-format length so far and the
   // end of the input's bytes held so far; a chunk may be decoded as soon as
-  // its frames are in. false: no room, the stream is decoded in one pass.
+  // its frames are in. false: no room, or a frame the listing can't keep
+  // as it is; the stream is decoded in one pass.
   bool (*append)(void* self, const FrameEntry& entry, int32_t free_format_length, int64_t held_end);
-  // The entries appended so far, in order.
-  const FrameEntry* (*stored)(void* self);
+  // The frames appended so far, in order.
+  FrameStore (*stored)(void* self);
   // The search passed over more tags or gaps before the frame about to be
   // appended. false: no room, the stream is decoded in one pass.
   bool (*passed)(void* self, const PassedBytes& so_far);

@@ -413,7 +413,6 @@ void start_pass(DecoderContext& ctx, bool two_channels) {
   ctx.outcome.bitrate_count = 0;
   ctx.outcome.modes_met = 0;
   for (int64_t& count : ctx.other_layer_frames) count = 0;
-  ctx.last_listed[0] = ctx.last_listed[1] = -1;
   ctx.listed_passed = 0;
   reset_synthesis(ctx.synthesis);
 }
@@ -526,15 +525,11 @@ FrameStep decode_frame(DecoderContext& ctx, const FrameHeader& header) {
 FrameStep list_frame(DecoderContext& ctx, const FrameHeader& header) {
   if (ctx.sample_rate != 0 && header.sample_rate != ctx.sample_rate) return FrameStep::RateChanged;
   ctx.sample_rate = header.sample_rate;
-  const int body = header.mode == kModeSingleChannel ? 0 : 1;
-  if (body == 1) ctx.two_channel_seen = true;
+  if (header.mode != kModeSingleChannel) ctx.two_channel_seen = true;
   FrameEntry entry;
-  entry.set_offset(input_position(ctx));
-  entry.length = static_cast<uint16_t>(header.length);
+  entry.offset = input_position(ctx);
+  entry.length = header.length;
   memcpy(entry.header, ctx.input_buffer + ctx.cursor, kHeaderBytes);
-  const int64_t other = ctx.last_listed[1 - body];
-  entry.other_back = other >= 0 ? static_cast<uint32_t>(ctx.frame_count - other) : 0;
-  ctx.last_listed[body] = ctx.frame_count;
   const ByteAccounts& bytes = ctx.outcome.bytes;
   const int64_t passed = bytes.tags + bytes.gaps + ctx.outcome.gap_count;
   if (passed != ctx.listed_passed) {
@@ -704,11 +699,11 @@ bool write_chunk_frames(ChunkWriting& w, int64_t chunk, const ChunkOutput& out) 
     return false;
   }
   for (int64_t i = 0; i < w.per_chunk && w.index < list.count; ++i, ++w.index) {
-    const FrameEntry& entry = list.entries[w.index];
+    const FrameEntry entry = list.frames.at(w.index);
     const FrameHeader header = read_header(list.free_format_length, entry.header);
     take_frame_fields(ctx, header);
     if ((out.flags[i] & kRanOut) != 0) {
-      const int64_t left = ctx.file_size - entry.offset();
+      const int64_t left = ctx.file_size - entry.offset;
       note_frame_not_written(ctx);
       const int64_t cut = entry.length < left ? entry.length : left;
       ctx.outcome.bytes.frames -= entry.length;
@@ -733,7 +728,7 @@ bool write_chunk_frames(ChunkWriting& w, int64_t chunk, const ChunkOutput& out) 
           return false;
       }
     }
-    ctx.bytes_read = entry.offset() + entry.length;
+    ctx.bytes_read = entry.offset + entry.length;
     if (ctx.bar != nullptr && (ctx.bytes_read >> ctx.progress_shift) > ctx.progress_threshold) report_progress(ctx);
     if (ctx.stop != nullptr && ctx.stop->load(std::memory_order_relaxed)) {
       w.end = PassEnd::Interrupted;
@@ -781,11 +776,11 @@ bool write_chunk(void* self, int64_t chunk, const ChunkOutput& out, int64_t* rel
 // those of the one pass ended there, not the listing's of the whole input,
 // and so do the gaps the lines tell of.
 void account_up_to(DecoderContext& ctx, const FrameList& list, const ChunkWriting& w, const ChunkRunner& runner) {
-  const FrameEntry& at = list.entries[w.index];
-  int64_t end = at.offset();
-  if (w.index_taken) end = at.offset() + at.length < ctx.file_size ? at.offset() + at.length : ctx.file_size;
+  const FrameEntry at = list.frames.at(w.index);
+  int64_t end = at.offset;
+  if (w.index_taken) end = at.offset + at.length < ctx.file_size ? at.offset + at.length : ctx.file_size;
   int64_t frames = 0;  // the frames' bytes before it, ancillary data and all
-  for (int64_t i = 0; i < w.index; ++i) frames += list.entries[i].length;
+  for (int64_t i = 0; i < w.index; ++i) frames += list.frames.at(i).length;
   int64_t count = 0;
   const PassedBytes* passed = runner.passed_stored(runner.self, &count);
   // The last noted at or before the frame.
@@ -797,7 +792,7 @@ void account_up_to(DecoderContext& ctx, const FrameList& list, const ChunkWritin
   bytes = ByteAccounts{};
   bytes.tags = before.tags;
   bytes.gaps = before.gaps;
-  bytes.stuffing = at.offset() - frames - before.tags - before.gaps;
+  bytes.stuffing = at.offset - frames - before.tags - before.gaps;
   bytes.cut_frame = w.cut;
   bytes.frames = end - bytes.stuffing - before.tags - before.gaps - w.cut;
   ctx.outcome.gap_count = before.gap_count;
@@ -887,7 +882,7 @@ bool convert_in_chunks(DecoderContext& ctx, const ChunkRunner& runner, Synthesis
     return false;
   }
   FrameList list;
-  list.entries = runner.stored(runner.self);
+  list.frames = runner.stored(runner.self);
   list.count = ctx.frame_count;
   list.free_format_length = ctx.free_format_length;
   list.two_channels = ctx.two_channel_seen;
@@ -900,7 +895,7 @@ bool convert_in_chunks(DecoderContext& ctx, const ChunkRunner& runner, Synthesis
   list.next_rate = header.sample_rate;
   runner.listed(runner.self, list.count, list.free_format_length);
   if (list.two_channels && !ctx.discard_output && list.count > 0 &&
-      read_header(list.free_format_length, list.entries[0].header).mode == kModeSingleChannel) {
+      read_header(list.free_format_length, list.frames.at(0).header).mode == kModeSingleChannel) {
     const PassEnd mono = write_mono_part(ctx, header);
     if (mono != PassEnd::TwoChannels) {
       runner.end(runner.self);
@@ -1018,7 +1013,6 @@ int start_stream(DecoderContext& ctx, SynthesisPath path) {
   // takes its header last (or none), is decoded on every core.
   const ChunkRunner* runner = ctx.runner;
   if (runner != nullptr && !ctx.from_container && rereadable && ctx.file_size >= runner->min_input_bytes &&
-      ctx.file_size < kListedInputLimit &&
       (ctx.wav_layout != WavLayout::Stream || ctx.discard_output)) {
     int result = -1;
     if (convert_in_chunks(ctx, *runner, path, &result)) return result;
