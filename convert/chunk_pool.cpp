@@ -15,7 +15,7 @@ constexpr size_t kMostListedFrames = size_t{4} << 20;
 // bytes of input: one before each frame, for frames of 192 bytes and more
 // (64 kbit/s at 48 kHz), up to 262,144 notes. A file with more is decoded in
 // one pass. A long file's full listing, full notes, slots and blocks read
-// ahead take 58 MiB, within its 64.
+// ahead take 56 MiB, within its 64.
 constexpr size_t kFramesPerPassed = 8;
 constexpr size_t kMostPassed = size_t{1} << 18;
 
