@@ -20,6 +20,19 @@ wineserver -p
 
 seconds() { sed -n 's/^wav file written, \([0-9.]*\) sec.*/\1/p' "$1" | tr -d '\r' | head -1; }
 median() { sort -n | awk '{a[NR] = $1} END {print (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2}'; }
+# The program's own time converting the sources of args.txt, with the
+# test switch NAME=VALUE set, median over the rounds.
+program_median() {
+  for _ in $(seq "$rounds"); do
+    env "$1" timeout 600 wine "$win_build/ui_probe.exe" "$(winepath -w "$win_build/sondrik.exe")" \
+      launch "@$(winepath -w "$work/args.txt")" wait-done save-log "$(winepath -w "$work/log.txt")" close exit 0 \
+      >/dev/null 2>&1
+    seconds "$work/log.txt"
+  done | median
+}
+same_as_linux() {
+  if [ "$(sha256sum <"$work/$name.wav" 2>/dev/null)" = "$linux_sum" ]; then echo "same as Linux |"; else echo "DIFFER |"; fi
+}
 
 echo "# $(date -u '+%Y-%m-%d %H:%M UTC'), load average $(cut -d' ' -f1-3 /proc/loadavg), $rounds rounds"
 echo
@@ -37,13 +50,8 @@ for name in s48_stereo_192k s44_jstereo_128k s48_mono_64k s32_stereo_64k; do
   printf '%s' "$(winepath -w "$work/$name.mp2")" >"$work/args.txt"
   for path in $paths; do
     rm -f "$work/$name.wav"
-    for round in $(seq "$rounds"); do
-      SONDRIK_SYNTHESIS_PATH=$path timeout 600 wine "$win_build/ui_probe.exe" "$(winepath -w "$win_build/sondrik.exe")" \
-        launch "@$(winepath -w "$work/args.txt")" wait-done save-log "$(winepath -w "$work/log.txt")" close exit 0 \
-        >/dev/null 2>&1
-      seconds "$work/log.txt"
-    done | median | xargs printf "| $name | sondrik.exe (Wine) | $path | %s | "
-    if [ "$(sha256sum <"$work/$name.wav" 2>/dev/null)" = "$linux_sum" ]; then echo "same as Linux |"; else echo "DIFFER |"; fi
+    program_median SONDRIK_SYNTHESIS_PATH="$path" | xargs printf "| $name | sondrik.exe (Wine) | $path | %s | "
+    same_as_linux
   done
   rm -f "$work/$name".*
 done
@@ -55,17 +63,12 @@ echo "| stream | sondrik.exe (Wine), $(nproc) processors | reported s (median) |
 echo "|---|---|---:|---|"
 name=s48_stereo_192k
 cp "$bench/$name.mp2" "$work/$name.mp2"
-"$linux" -q -f -j 1 "$work/$name.mp2" 2>/dev/null
+"$linux" -q -f -j 1 "$work/$name.mp2" >/dev/null 2>&1
 linux_sum=$(sha256sum <"$work/$name.wav")
 printf '%s' "$(winepath -w "$work/$name.mp2")" >"$work/args.txt"
 for way in "one pass:$((1 << 62))" "in chunks:$((4 << 20))"; do
   rm -f "$work/$name.wav"
-  for round in $(seq "$rounds"); do
-    SONDRIK_CHUNK_MIN_BYTES=${way#*:} timeout 600 wine "$win_build/ui_probe.exe" "$(winepath -w "$win_build/sondrik.exe")" \
-      launch "@$(winepath -w "$work/args.txt")" wait-done save-log "$(winepath -w "$work/log.txt")" close exit 0 \
-      >/dev/null 2>&1
-    seconds "$work/log.txt"
-  done | median | xargs printf "| $name | ${way%%:*} | %s | "
-  if [ "$(sha256sum <"$work/$name.wav" 2>/dev/null)" = "$linux_sum" ]; then echo "same as Linux |"; else echo "DIFFER |"; fi
+  program_median SONDRIK_CHUNK_MIN_BYTES="${way#*:}" | xargs printf "| $name | ${way%%:*} | %s | "
+  same_as_linux
 done
 rm -f "$work/$name".*

@@ -410,3 +410,19 @@ void ChunkPool::wait_for_work(int timeout_ms) {
     return false;
   });
 }
+
+ChunkHelpers::ChunkHelpers(ChunkPool& pool, int count) : pool_(pool) {
+  for (int i = 0; i < count; ++i) {
+    threads_.emplace_back([this] {
+      while (!done_) {
+        if (!pool_.help_once()) pool_.wait_for_work(20);
+      }
+    });
+  }
+}
+
+ChunkHelpers::~ChunkHelpers() {
+  done_ = true;
+  pool_.wake_all();
+  for (std::thread& thread : threads_) thread.join();
+}

@@ -5,10 +5,12 @@
 // a full disk or a slow one is no longer one thread's alone to wait for.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "convert/large_page_block.h"
@@ -185,4 +187,19 @@ class ChunkPool {
   std::condition_variable changed_;
   std::vector<ChunkedStream*> offering_;
   uint64_t wakes_ = 0;
+};
+
+// Threads that only ever help with the pool's chunks, until destroyed: for
+// a front end whose own thread converts one file at a time.
+class ChunkHelpers {
+ public:
+  ChunkHelpers(ChunkPool& pool, int count);
+  ~ChunkHelpers();
+  ChunkHelpers(const ChunkHelpers&) = delete;
+  ChunkHelpers& operator=(const ChunkHelpers&) = delete;
+
+ private:
+  ChunkPool& pool_;
+  std::atomic<bool> done_{false};
+  std::vector<std::thread> threads_;
 };

@@ -1,10 +1,8 @@
 #include "shell/worker.h"
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <thread>
-#include <vector>
 
 #include "convert/chunk_pool.h"
 #include "convert/convert.h"
@@ -25,31 +23,6 @@ ConversionSetup setup;
 // and writes them, threads beside it decode its chunks. Null with one
 // processor.
 ChunkPool* chunk_pool = nullptr;
-
-// The threads that only ever help with chunks, for the whole run.
-class ChunkHelpers {
- public:
-  ChunkHelpers(ChunkPool& pool, int count) : pool_(pool) {
-    for (int i = 0; i < count; ++i) threads_.emplace_back([this] { help(); });
-  }
-  ~ChunkHelpers() {
-    done_ = true;
-    pool_.wake_all();
-    for (std::thread& thread : threads_) thread.join();
-  }
-  ChunkHelpers(const ChunkHelpers&) = delete;
-  ChunkHelpers& operator=(const ChunkHelpers&) = delete;
-
- private:
-  void help() {
-    while (!done_) {
-      if (!pool_.help_once()) pool_.wait_for_work(20);
-    }
-  }
-  ChunkPool& pool_;
-  std::atomic<bool> done_{false};
-  std::vector<std::thread> threads_;
-};
 
 void convert_path(const char* path) {
   if (chunk_pool == nullptr) {
