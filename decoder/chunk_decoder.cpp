@@ -63,13 +63,15 @@ int v_offset_before(int64_t index) {
 // Decodes the listed frame at `index` into `pcm`; its flags.
 uint8_t decode_listed_frame(DecoderContext& ctx, const ChunkSource& source, int64_t index, InputWindow& window,
                             int16_t* pcm, int* error) {
-  const FrameEntry entry = source.frames.at(index);
-  const FrameHeader header = read_header(source.free_format_length, entry.header);
-  if (!window.hold(entry.offset, error)) return 0;
+  const int64_t offset = source.frames.offset(index);
+  uint8_t bytes[4];
+  source.frames.header(index, bytes);
+  const FrameHeader header = read_header(source.free_format_length, bytes);
+  if (!window.hold(offset, error)) return 0;
   ctx.sample_rate = header.sample_rate;
   use_alloc_table(ctx, header.bitrate, header.mode);
   ctx.channel_count = header.mode == kModeSingleChannel ? 1 : 2;
-  const uint8_t* frame = window.bytes + (entry.offset - window.start);
+  const uint8_t* frame = window.bytes + (offset - window.start);
   set_bit_limit(ctx.bits, window.bytes + (window.end - window.start));
   restart_bits(ctx.bits, frame + kHeaderBytes + (header.crc ? 2 : 0));
   read_frame_body(ctx, header.mode, header.mode_extension);
@@ -113,7 +115,7 @@ int decode_chunk(const ChunkSource& source, int64_t first, int64_t count, ChunkO
   window.input = source.input;
   window.input_size = source.input_size;
   // Small chunks would otherwise read much of the input twice.
-  window.last_reach = count > 0 ? source.frames.at(first + count - 1).offset + kLongestFrameRead : 0;
+  window.last_reach = count > 0 ? source.frames.offset(first + count - 1) + kLongestFrameRead : 0;
   if (window.last_reach > source.input_size) window.last_reach = source.input_size;
   int error = 0;
 
@@ -130,7 +132,9 @@ int decode_chunk(const ChunkSource& source, int64_t first, int64_t count, ChunkO
   }
   int16_t discarded[kFramePcmValues];
   for (int w = 0; w < warm_count; ++w) {
-    const int channels = body_of(source.frames.at(warm[w]).header) == 0 ? 1 : 2;
+    uint8_t bytes[4];
+    source.frames.header(warm[w], bytes);
+    const int channels = body_of(bytes) == 0 ? 1 : 2;
     switch_body(ctx.synthesis, channels);
     ctx.synthesis.v_offset = v_offset_before(warm[w]);
     decode_listed_frame(ctx, source, warm[w], window, discarded, &error);

@@ -52,6 +52,14 @@ struct FrameStore {
   int32_t free_format_length;  // the one every free-format frame listed has
 
   FrameEntry at(int64_t i) const;
+  // Its offset and header alone, where the length isn't wanted.
+  int64_t offset(int64_t i) const { return runs[i / kFramesPerRun].offset + frames[i].offset_in_run; }
+  void header(int64_t i, uint8_t (&into)[4]) const {
+    into[0] = 0xFF;
+    into[1] = frames[i].header[0];
+    into[2] = frames[i].header[1];
+    into[3] = frames[i].header[2];
+  }
   // Frames back from frame i to the last one of the other body before it; 0: none.
   int64_t other_back(int64_t i) const;
 };
