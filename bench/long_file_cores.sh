@@ -5,8 +5,8 @@
 # also what two cores give here: two one-pass conversions at once.
 #   bench/long_file_cores.sh [ROUNDS]   (default 3, 15 for the 10-minute stream; medians)
 # Streams are made once with sox and twolame into $BENCH_DIR/cores (default
-# build/bench/cores, about 700 MB) and kept; the WAV files go to /dev/shm
-# when it has room, and are removed after each run.
+# build/bench/cores, about 700 MB) and kept; the WAV files go to $BENCH_OUT,
+# or else to /dev/shm when it has room, and are removed after each run.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 work="${BENCH_DIR:-$root/build/bench}/cores"
@@ -20,6 +20,7 @@ mkdir -p "$work/batch"
 cd "$work"
 out=/dev/shm/sondrik-cores
 [ "$(df --output=avail -k /dev/shm | tail -1)" -gt 6000000 ] || out="$work/out"
+out="${BENCH_OUT:-$out}"
 
 # Ten minutes of tones over pink noise, 48 kHz stereo at 192 kbit/s; the
 # long file is 39 of them back to back (Layer II frames stand alone).
