@@ -423,8 +423,14 @@ void start_pass(DecoderContext& ctx, bool two_channels) {
 // channels, the rest exactly as before. Returns 0 to go on scanning from the
 // start of the input, -1 when the file was closed instead.
 int decode_again_with_two_channels(DecoderContext& ctx) {
-  if (!wav_data_can_restart(ctx)) return abandon_with_mono_part_sent(ctx, ctx.frame_count + 1);
-  if (!file_seek(ctx.input, 0)) return abandon_before_two_channels(ctx, ctx.frame_count + 1);
+  if (!wav_data_can_restart(ctx) || !file_seek(ctx.input, 0)) {
+    // Stopped part-way: what counts as read ends with the mono part, as the
+    // accounts do, and not with what the input buffer holds beyond it.
+    ctx.bytes_read = input_position(ctx);
+    const int64_t first_stereo = ctx.frame_count + 1;
+    return wav_data_can_restart(ctx) ? abandon_before_two_channels(ctx, first_stereo)
+                                     : abandon_with_mono_part_sent(ctx, first_stereo);
+  }
   if (!rewind_wav_data(ctx)) return abandon_after_write_failure(ctx);
   if (ctx.mono_part_only) return 0;
   start_pass(ctx, true);

@@ -123,7 +123,8 @@ TEST(ChannelSwitch, AnInputThatCantBeReadAgainKeepsItsMonoPartAndSaysSo) {
   ScratchDir dir;
   CapturedLog log;
   int out = open(dir.file("out.wav").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  const int result = decode_handles(&log.pane, out, input.read_end(), nullptr);
+  StreamOutcome outcome;
+  const int result = decode_handles(&log.pane, out, input.read_end(), nullptr, synthesis_path_in_use(), &outcome);
   close(out);
   input.finish();
 
@@ -131,6 +132,10 @@ TEST(ChannelSwitch, AnInputThatCantBeReadAgainKeepsItsMonoPartAndSaysSo) {
   ASSERT_EQ(log.lines.size(), 2u) << log.all();
   EXPECT_EQ(log.lines[1],
             "ERR: stereo from frame 14 on, and the input can't be read again to make the mono part stereo\r\n");
+  // What counts as read ends with the mono part, as its accounts do.
+  const int64_t mono_bytes = static_cast<int64_t>(mono_part().size());
+  EXPECT_EQ(outcome.bytes_read, mono_bytes);
+  EXPECT_EQ(outcome.bytes.frames, mono_bytes);
   // The mono part, complete with its one-channel header.
   EXPECT_EQ(read_file(dir.file("out.wav")), convert_bytes(mono_part()).wav);
 }

@@ -16,6 +16,7 @@ struct Piped {
   int result;
   int reader_status;
   CapturedLog log;
+  StreamOutcome outcome;
 };
 
 // Converts `mp2` into the standard input of the shell command `reader`.
@@ -24,7 +25,7 @@ void convert_into(const std::string& mp2, const std::string& reader, Piped* out)
   ASSERT_GE(in, 0) << mp2;
   FILE* pipe = popen(reader.c_str(), "w");
   ASSERT_NE(pipe, nullptr) << reader;
-  out->result = decode_handles(&out->log.pane, fileno(pipe), in, nullptr);
+  out->result = decode_handles(&out->log.pane, fileno(pipe), in, nullptr, synthesis_path_in_use(), &out->outcome);
   out->reader_status = pclose(pipe);
   close(in);
 }
@@ -154,8 +155,11 @@ TEST(PipeOutput, AStreamTurningStereoAfterItsMonoPartWentOutEndsThere) {
   EXPECT_EQ(piped.reader_status, 0);
   ASSERT_EQ(piped.log.lines.size(), 2u) << piped.log.all();
   EXPECT_EQ(piped.log.lines[1], "ERR: stereo from frame 40 on, and the mono part before has gone out to a pipe already\r\n");
-  // The reader got the whole mono part and nothing else.
+  // The reader got the whole mono part and nothing else, and what counts as
+  // read ends with it too.
   EXPECT_EQ(read_file(dir.file("out.raw")), pcm_of(mono_alone.wav));
+  EXPECT_EQ(piped.outcome.bytes_read, static_cast<int64_t>(mono_part.size()));
+  EXPECT_EQ(piped.outcome.bytes.frames, static_cast<int64_t>(mono_part.size()));
 }
 
 }  // namespace
