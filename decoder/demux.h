@@ -34,7 +34,7 @@ struct TrackInfo {
   uint8_t stream_type;  // transport: as the PMT gives it; 0 otherwise
   TrackCodec codec;
   char language[4];     // ISO 639 code from the PMT, "" when none
-  bool scrambled;       // some of its packets are scrambled
+  bool scrambled;       // its packets are scrambled, and none of those looked at is clear
 };
 
 constexpr int kMostTracks = 32;
@@ -115,6 +115,7 @@ struct Demuxer {
   uint32_t last_payload_sum;
   bool lost_sync;
   int64_t scrambled_packets;  // dropped: their payload is not audio
+  int64_t scrambled_run;      // of them since the track's last clear packet
 
   // program_stream
   int64_t packet_left;  // bytes of the track's PES packet still in the container

@@ -39,24 +39,31 @@ int32_t pack_header_size(const uint8_t* p, size_t have) {
   return 4;  // no pack header after all: go past its start code only
 }
 
-void add_track(TrackList* list, uint16_t id, TrackCodec codec, bool scrambled) {
+// The track's place in the list, added if new; -1 when the list is full.
+int32_t add_track(TrackList* list, uint16_t id, TrackCodec codec) {
   for (int32_t i = 0; i < list->count; ++i) {
-    if (list->tracks[i].id == id) {
-      list->tracks[i].scrambled = list->tracks[i].scrambled || scrambled;
-      return;
-    }
+    if (list->tracks[i].id == id) return i;
   }
-  if (list->count == kMostTracks) return;
+  if (list->count == kMostTracks) return -1;
   TrackInfo& track = list->tracks[list->count++];
   track = TrackInfo{};
   track.id = id;
   track.codec = codec;
-  track.scrambled = scrambled;
+  return list->count - 1;
 }
 
 }  // namespace
 
 void list_program_tracks(const uint8_t* bytes, size_t size, TrackList* list) {
+  // A track is scrambled when its PES packets are and none is clear: a bit
+  // error in one header does not cost the whole recording.
+  bool scrambled[kMostTracks] = {};
+  bool clear[kMostTracks] = {};
+  const auto note = [&](int32_t i, bool packet_scrambled) {
+    if (i < 0) return;
+    (packet_scrambled ? scrambled : clear)[i] = true;
+    list->tracks[i].scrambled = scrambled[i] && !clear[i];
+  };
   size_t at = 0;
   while (at + kPesPrefix <= size) {
     const uint8_t* p = bytes + at;
@@ -83,9 +90,9 @@ void list_program_tracks(const uint8_t* bytes, size_t size, TrackList* list) {
     const bool scrambled = have > kPesPrefix && header > kPesPrefix && (p[6] & 0xC0) == 0x80 && (p[6] & 0x30) != 0;
     TrackCodec codec;
     if (is_mpeg_audio(code)) {
-      add_track(list, code, TrackCodec::MpegAudio, scrambled);
+      note(add_track(list, code, TrackCodec::MpegAudio), scrambled);
     } else if (code == kPrivateStream1 && header > 0 && header < have && codec_of_substream(p[header], &codec)) {
-      add_track(list, static_cast<uint16_t>(kPrivateStream1 << 8 | p[header]), codec, scrambled);
+      note(add_track(list, static_cast<uint16_t>(kPrivateStream1 << 8 | p[header]), codec), scrambled);
     }
     at = packet_end;
   }

@@ -339,6 +339,8 @@ bool search_frame(DecoderContext& ctx, FrameHeader& header) {
     ctx.cursor += 1;
     refill_input(ctx);
   }
+  // Packets a container lost after the last frame are a gap at the end.
+  if (run.length == 0) run.start = input_position(ctx);
   close_run(ctx, run);
   return false;
 }
@@ -586,6 +588,8 @@ PassEnd run_pass(DecoderContext& ctx, FrameHeader& header) {
       if (next == FollowingFrame::CutShort) {
         // Not decoded: its header changes none of the stream's fields.
         ctx.outcome.bytes.cut_frame += bytes_ahead(ctx);
+        // What cut it may be packets a container lost: a gap at the end.
+        note_passed_over(ctx, ctx.bytes_read, 0, false);
         return PassEnd::CutShort;
       }
     }

@@ -254,16 +254,27 @@ struct Program {
   uint16_t pmt_pid;
 };
 
-bool starts_mpeg_audio_pes(const TsPacket& t, const uint8_t* packet) {
+// A PES packet starts in the clear here.
+bool starts_clear_pes(const TsPacket& t, const uint8_t* packet) {
   const uint8_t* data = packet + t.payload;
   return t.unit_start && !t.error && t.scrambling == 0 && t.payload_size >= 4 && data[0] == 0 && data[1] == 0 &&
-         data[2] == 1 && data[3] >= 0xC0 && data[3] <= 0xDF;
+         data[2] == 1;
+}
+
+bool starts_mpeg_audio_pes(const TsPacket& t, const uint8_t* packet) {
+  const uint8_t* data = packet + t.payload;
+  return starts_clear_pes(t, packet) && data[3] >= 0xC0 && data[3] <= 0xDF;
 }
 
 // Marks scrambled tracks; settles the undecided by their stream ids; without
-// a PMT, lists the PIDs whose PES packets are MPEG audio.
+// a PMT, lists the PIDs whose PES packets are MPEG audio. A track is
+// scrambled when its packets are and none of its PES packets starts in the
+// clear: a damaged capture whose scrambling bits a bit error set here and
+// there is still converted, the damaged packets left out.
 void check_track_packets(const ContainerFormat& format, const uint8_t* bytes, size_t size, bool pmt_found,
                          TrackList* list, Undecided* undecided) {
+  bool scrambled[kMostTracks] = {};
+  bool clear[kMostTracks] = {};
   for_each_packet(format, bytes, size, [&](const uint8_t* packet) {
     const TsPacket t = read_ts_packet(packet);
     if (!pmt_found && starts_mpeg_audio_pes(t, packet)) {
@@ -274,11 +285,13 @@ void check_track_packets(const ContainerFormat& format, const uint8_t* bytes, si
     }
     for (int32_t i = 0; i < list->count; ++i) {
       if (list->tracks[i].id != t.pid || t.error) continue;
-      if (t.scrambling != 0) list->tracks[i].scrambled = true;
+      if (t.scrambling != 0) scrambled[i] = true;
+      if (starts_clear_pes(t, packet)) clear[i] = true;
       if (starts_mpeg_audio_pes(t, packet)) undecided->mpeg_stream_id[i] = true;
     }
     return true;
   });
+  for (int32_t i = 0; i < list->count; ++i) list->tracks[i].scrambled = scrambled[i] && !clear[i];
   int32_t kept = 0;
   for (int32_t i = 0; i < list->count; ++i) {
     if (!undecided->by_stream_id[i] || undecided->mpeg_stream_id[i]) list->tracks[kept++] = list->tracks[i];
@@ -327,9 +340,20 @@ bool take_transport_packet(Demuxer& d, int32_t at) {
   d.last_payload_sum = sum;
   if (t.scrambling != 0) {
     d.scrambled_packets += 1;
-    d.pes.stage = PesStage::Waiting;
+    if (!d.unit_started) {
+      d.pes.stage = PesStage::Waiting;
+    } else if (d.scrambled_run++ == 0) {
+      // A track that gave clear audio loses this packet's payload as if the
+      // packet were lost (a bit error, or the end of a clear broadcast):
+      // one gap for the whole run.
+      lose_packets(d, 1);
+    } else if (d.gaps_queued > 0) {
+      TrackGap& run = d.gaps[(d.gap_first + d.gaps_queued - 1) % kGapQueueLength];
+      if (run.at == d.track_bytes) run.packets_lost += 1;
+    }
     return false;
   }
+  d.scrambled_run = 0;
   if (t.unit_start) start_pes(d.pes);
   take_pes_bytes(d, at + t.payload, t.payload_size);
   return d.ready_end > d.ready_begin;

@@ -154,8 +154,10 @@ done
 # but the first and last goes with probability 1/ONE_IN, never two within
 # eight of the PID's packets (losses in one frame make one gap); prints the
 # number dropped, then where each loss begins among the track's bytes that
-# arrive. scramble: sets the scrambling bits of PID's packets.
-surgery() {  # drop|scramble SOURCE DEST PACKET_SIZE PID [ONE_IN SEED]
+# arrive. scramble: sets the scrambling bits of PID's packets; of its middle
+# payload packet only (scramble-one), or of those from there on
+# (scramble-rest); drop-one drops that middle packet.
+surgery() {  # drop|scramble|scramble-one|scramble-rest|drop-one SOURCE DEST PACKET_SIZE PID [ONE_IN SEED]
   python3 - "$@" <<'PY'
 import random, sys
 what, source, dest, size, pid = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4]), int(sys.argv[5], 0)
@@ -163,10 +165,15 @@ data = open(source, 'rb').read()
 head = size - 188
 packets = [bytearray(data[i:i + size]) for i in range(0, len(data), size)]
 ours = lambda p: ((p[head + 1] & 0x1f) << 8 | p[head + 2]) == pid
-if what == 'scramble':
-    for p in packets:
-        if ours(p):
-            p[head + 3] |= 0xc0
+if what != 'drop':
+    carrying = [i for i, p in enumerate(packets) if ours(p) and p[head + 3] & 0x10]
+    middle = carrying[len(carrying) // 2]
+    chosen = {'scramble': carrying, 'scramble-one': [middle], 'drop-one': [middle],
+              'scramble-rest': carrying[len(carrying) // 2:]}[what]
+    for i in chosen:
+        packets[i][head + 3] |= 0xc0
+    if what == 'drop-one':
+        del packets[middle]
     open(dest, 'wb').write(b''.join(packets))
     sys.exit()
 one_in, rng = int(sys.argv[6]), random.Random(int(sys.argv[7]))
@@ -276,6 +283,33 @@ out=$("$sondrik" scrambled3.mp2 2>&1) && fail "scrambled3: exit 0"
 grep -qx 'ERR: track 2 (PID 0x0102) is scrambled; not converted' <<<"$out" || fail "scrambled3: $(grep ERR <<<"$out")"
 [ -e scrambled3.2.wav ] && fail "scrambled3: a WAV file for track 2"
 cmp -s scrambled3.wav $first.wav && cmp -s scrambled3.3.wav $third.wav || fail "scrambled3: tracks 1 and 3"
+
+# A bit error that sets one packet's scrambling bits costs that packet, as a
+# lost one does, and not the whole track; a broadcast scrambled from the
+# middle on keeps the part before, with the rest as a gap at its end.
+surgery scramble-one s48_ts.mp2 flipped.mp2 188 0x0100
+surgery drop-one s48_ts.mp2 dropped.mp2 188 0x0100
+flipped=$("$sondrik" -f flipped.mp2 2>&1) || fail "one packet scrambled: exit $?"
+dropped=$("$sondrik" -f dropped.mp2 2>&1)
+grep -q '^gap: 1 packets lost at ' <<<"$flipped" && cmp -s flipped.wav dropped.wav &&
+  [ "$(grep -v -e Converting -e 'wav file written' <<<"$flipped")" = \
+    "$(grep -v -e Converting -e 'wav file written' <<<"$dropped")" ] ||
+  { fail "one packet scrambled is not one packet lost"; echo "$flipped"; }
+surgery scramble-rest s48_ts.mp2 rest.mp2 188 0x0100
+out=$("$sondrik" -f rest.mp2 2>&1) || fail "scrambled from the middle: exit $?"
+grep -Eq '^gap: [0-9]{2,} packets lost at [0-9:.]+ \(byte [0-9,]+ of the track\)$' <<<"$out" &&
+  [ "$(stat -c %s rest.wav)" -lt "$(stat -c %s s48.wav)" ] || { fail "scrambled from the middle"; echo "$out"; }
+# A program stream's PES header with its scrambling bits set by a bit error:
+# its payload is as clear as the others'.
+python3 - s48_vob.mp2 flipped_vob.mp2 <<'PY'
+import sys
+data = bytearray(open(sys.argv[1], 'rb').read())
+starts = [i for i in range(len(data) - 7) if data[i:i + 4] == b'\x00\x00\x01\xc0' and data[i + 6] & 0xc0 == 0x80]
+data[starts[len(starts) // 2] + 6] |= 0x30
+open(sys.argv[2], 'wb').write(data)
+PY
+"$sondrik" -q -f s48_vob.mp2 flipped_vob.mp2 >/dev/null 2>&1 && cmp -s flipped_vob.wav s48_vob.wav ||
+  fail "a program stream with one PES header's scrambling bits set"
 
 echo "$tracks_compared tracks compared; gap lines / packets dropped:$gaps_compared"
 echo "$failures failures"
