@@ -113,6 +113,15 @@ bool take_gap(Demuxer& d, TrackGap* gap) {
 }
 
 void note_gap(Demuxer& d, int32_t packets_lost) {
+  // Losses with no payload between them are one gap: a run of scrambled
+  // packets, say.
+  if (d.gaps_queued > 0) {
+    TrackGap& last = d.gaps[(d.gap_first + d.gaps_queued - 1) % kGapQueueLength];
+    if (last.at == d.track_bytes && last.packets_lost > 0 && packets_lost > 0) {
+      last.packets_lost += packets_lost;
+      return;
+    }
+  }
   if (d.gaps_queued == kGapQueueLength) {
     d.gap_first = (d.gap_first + 1) % kGapQueueLength;
     d.gaps_queued -= 1;

@@ -115,7 +115,6 @@ struct Demuxer {
   uint32_t last_payload_sum;
   bool lost_sync;
   int64_t scrambled_packets;  // dropped: their payload is not audio
-  int64_t scrambled_run;      // of them since the track's last clear packet
 
   // program_stream
   int64_t packet_left;  // bytes of the track's PES packet still in the container

@@ -339,8 +339,6 @@ bool search_frame(DecoderContext& ctx, FrameHeader& header) {
     ctx.cursor += 1;
     refill_input(ctx);
   }
-  // Packets a container lost after the last frame are a gap at the end.
-  if (run.length == 0) run.start = input_position(ctx);
   close_run(ctx, run);
   return false;
 }
@@ -588,8 +586,6 @@ PassEnd run_pass(DecoderContext& ctx, FrameHeader& header) {
       if (next == FollowingFrame::CutShort) {
         // Not decoded: its header changes none of the stream's fields.
         ctx.outcome.bytes.cut_frame += bytes_ahead(ctx);
-        // What cut it may be packets a container lost: a gap at the end.
-        note_passed_over(ctx, ctx.bytes_read, 0, false);
         return PassEnd::CutShort;
       }
     }
@@ -634,6 +630,9 @@ bool mostly_other_layer(const DecoderContext& ctx) {
 
 // Closes the WAV file the way the pass ended.
 int finish_pass(DecoderContext& ctx, PassEnd end, int32_t next_rate) {
+  // Packets a container lost after the last frame, or in the one the end
+  // cut, are a gap at the end.
+  if (end == PassEnd::EndOfInput || end == PassEnd::CutShort) note_passed_over(ctx, ctx.bytes_read, 0, false);
   switch (end) {
     case PassEnd::EndOfInput:
       final_progress_report(ctx);

@@ -340,20 +340,15 @@ bool take_transport_packet(Demuxer& d, int32_t at) {
   d.last_payload_sum = sum;
   if (t.scrambling != 0) {
     d.scrambled_packets += 1;
-    if (!d.unit_started) {
-      d.pes.stage = PesStage::Waiting;
-    } else if (d.scrambled_run++ == 0) {
-      // A track that gave clear audio loses this packet's payload as if the
-      // packet were lost (a bit error, or the end of a clear broadcast):
-      // one gap for the whole run.
+    // A track that gave clear audio loses the payload as if the packet were
+    // lost (a bit error, or the end of a clear broadcast).
+    if (d.unit_started) {
       lose_packets(d, 1);
-    } else if (d.gaps_queued > 0) {
-      TrackGap& run = d.gaps[(d.gap_first + d.gaps_queued - 1) % kGapQueueLength];
-      if (run.at == d.track_bytes) run.packets_lost += 1;
+    } else {
+      d.pes.stage = PesStage::Waiting;
     }
     return false;
   }
-  d.scrambled_run = 0;
   if (t.unit_start) start_pes(d.pes);
   take_pes_bytes(d, at + t.payload, t.payload_size);
   return d.ready_end > d.ready_begin;
