@@ -949,15 +949,19 @@ int start_container(DecoderContext& ctx, const ContainerFormat& format, uint32_t
     }
     have += more;
   }
-  if (chosen == nullptr && ctx.track_id < 0) {
-    log_line(ctx.log, "ERR: %s holds no MPEG audio track\r\n", ctx.input_name);
-    ctx.outcome.failure = StreamFailure::NoAudioTrack;
-    return -1;
-  }
-  if (chosen != nullptr && chosen->scrambled) {
-    log_line(ctx.log, "ERR: track %d (%s 0x%04X) is scrambled; not converted\r\n", ctx.track_number,
-             format.kind == ContainerKind::Transport ? "PID" : "stream", chosen->id);
-    ctx.outcome.failure = StreamFailure::Scrambled;
+  const bool no_track = chosen == nullptr && ctx.track_id < 0;
+  if (no_track || (chosen != nullptr && chosen->scrambled)) {
+    if (no_track) {
+      log_line(ctx.log, "ERR: %s holds no MPEG audio track\r\n", ctx.input_name);
+      ctx.outcome.failure = StreamFailure::NoAudioTrack;
+    } else {
+      log_line(ctx.log, "ERR: track %d (%s 0x%04X) is scrambled; not converted\r\n", ctx.track_number,
+               format.kind == ContainerKind::Transport ? "PID" : "stream", chosen->id);
+      ctx.outcome.failure = StreamFailure::Scrambled;
+    }
+    // What was read is accounted, as not converted.
+    ctx.bytes_read = have;
+    ctx.outcome.bytes.not_converted = have;
     return -1;
   }
   ctx.container_format = format;
@@ -999,6 +1003,7 @@ int start_stream(DecoderContext& ctx, SynthesisPath path) {
              foreign);
     ctx.outcome.failure = StreamFailure::ForeignFormat;
     ctx.outcome.foreign_format = foreign;
+    ctx.outcome.bytes.not_converted = ctx.bytes_read;
     return -1;
   }
   const ContainerFormat format = probe_container(ctx.input_buffer, got);

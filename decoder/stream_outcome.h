@@ -33,7 +33,7 @@ struct ByteAccounts {
   int64_t stuffing = 0;       // short runs of 0xFF between frames
   int64_t gaps = 0;           // everything else the frame search passed over
   int64_t cut_frame = 0;      // a last frame the end of the input cuts short
-  int64_t not_converted = 0;  // from a change of sample rate to the end
+  int64_t not_converted = 0;  // from a change of sample rate to the end; all of a source refused
 };
 
 // A run of bytes the frame search passed over that is neither a tag nor

@@ -99,6 +99,9 @@ while IFS=$'\t' read -r source destination digest size read accounted; do
     fail "$source: $size bytes, $read read, $accounted accounted for"
 done < <(jq -r 'select(.outcome == "converted") | [.source, .destination, .sha256, .input_size, .bytes.read,
   (.bytes | .frames + .tags + .stuffing + .gaps + .cut_frame + .not_converted)] | @tsv' run.jsonl)
+unaccounted=$(jq -r 'select(.bytes.read != (.bytes | .frames + .tags + .stuffing + .gaps + .cut_frame +
+  .not_converted)) | .source' run.jsonl)
+[ -z "$unaccounted" ] || fail "bytes read and not accounted for: $unaccounted"
 cmp -s clean.wav crc_out.wav && fail "the flipped sample bit changed nothing"
 for name in mp3 flac empty; do
   [ -z "$(ls $name.*wav* 2>/dev/null)" ] || fail "$name left $(ls $name.*wav*)"
