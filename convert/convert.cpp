@@ -1,5 +1,6 @@
 #include "convert/convert.h"
 
+#include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -122,14 +123,16 @@ void describe_track(const TrackInfo& track, bool transport, char (&out)[48]) {
   }
 }
 
+// The first bytes of a container the tracks are listed from.
+constexpr uint32_t kTableBytes = 4 << 20;
+
 // The MPEG audio tracks of a transport or program stream at `source`, from
 // its first megabytes; false for any other input (or one that can't be read).
-bool list_source_tracks(const char* source, ContainerFormat* format, TrackList* tracks) {
+bool list_source_tracks(const char* source, ContainerFormat* format, TrackList* tracks, int64_t* listed_bytes) {
   FileHandle input = kNoFile;
   if (!file_open_read(source, &input)) return false;
   // Enough to know a container; only one is read further, for its tables.
   constexpr uint32_t kProbeBytes = 64 * 1024;
-  constexpr uint32_t kTableBytes = 4 << 20;
   std::vector<uint8_t> head;
   uint32_t have = 0;
   for (uint32_t wanted = kProbeBytes; have < wanted;) {
@@ -146,8 +149,27 @@ bool list_source_tracks(const char* source, ContainerFormat* format, TrackList* 
   file_close(input);
   *format = probe_container(head.data(), have);
   if (format->kind == ContainerKind::Elementary) return false;
-  list_tracks(*format, head.data(), have, tracks);
+  list_tracks(*format, head.data(), have, tracks, 2);
+  *listed_bytes = have;
   return true;
+}
+
+bool read_file_container(void* source, uint8_t* buffer, uint32_t wanted, uint32_t* got) {
+  return file_read(*static_cast<FileHandle*>(source), buffer, wanted, got);
+}
+
+// Reads all of `source` for late tracks, unless a conversion has already.
+void find_late_tracks(const char* source, const ContainerFormat& format, LateTracks* late) {
+  FileHandle input = kNoFile;
+  if (late->complete || !file_open_read(source, &input)) return;
+  scan_for_late_tracks(format, read_file_container, &input, late);
+  file_close(input);
+}
+
+int count_late_tracks(const LateTracks& late) {
+  int count = 0;
+  for (int32_t i = 0; i < late.count; ++i) count += is_late(late.seen[i]);
+  return count;
 }
 
 }  // namespace
@@ -155,7 +177,7 @@ bool list_source_tracks(const char* source, ContainerFormat* format, TrackList* 
 // One conversion of `source` (its track `track_id` when a container's, -1
 // otherwise) into `destination`.
 int convert_one(const char* source, const char* destination, const ConversionSetup& setup, int32_t track_id,
-                StreamOutcome* outcome) {
+                StreamOutcome* outcome, LateTracks* late_tracks = nullptr) {
   StreamOutcome own;
   if (outcome == nullptr) outcome = &own;
   // A failure before decoding leaves the outcome failed, with nothing read.
@@ -220,6 +242,7 @@ int convert_one(const char* source, const char* destination, const ConversionSet
   request.discard_output = !writes;
   request.input_name = from_stdin ? "standard input" : source;
   request.track_id = track_id;
+  request.late_tracks = late_tracks;
   request.runner = setup.runner;
   request.track_number = setup.track;
   request.output_name = to_stdout ? "standard output" : through_part ? partial : destination;
@@ -258,8 +281,9 @@ int convert_pair(const char* source, const char* destination, const ConversionSe
   const bool to_stdout = strcmp(destination, kStandardStream) == 0;
   ContainerFormat format;
   TrackList tracks;
+  int64_t listed_bytes = 0;
   // Standard input is read once: its decoder takes the track from what it reads first.
-  if (from_stdin || !list_source_tracks(source, &format, &tracks)) {
+  if (from_stdin || !list_source_tracks(source, &format, &tracks, &listed_bytes)) {
     return convert_one(source, destination, setup, -1, outcome);
   }
   StreamOutcome own;
@@ -268,7 +292,16 @@ int convert_pair(const char* source, const char* destination, const ConversionSe
   const bool transport = format.kind == ContainerKind::Transport;
   int audio_tracks = 0;
   for (int i = 0; i < tracks.count; ++i) audio_tracks += tracks.tracks[i].codec == TrackCodec::MpegAudio;
-  if (audio_tracks == 0) {
+  // Tracks that start further on are noted by the conversions, which read
+  // the whole input anyway; only where none does is it read for them alone.
+  LateTracks late{};
+  late.listed = &tracks;
+  late.listed_bytes = listed_bytes;
+  late.complete = listed_bytes < static_cast<int64_t>(kTableBytes);
+  const int wanted = setup.track != 0 ? setup.track : 1;
+  if (audio_tracks < wanted) find_late_tracks(source, format, &late);
+  const int known_tracks = audio_tracks + count_late_tracks(late);
+  if (known_tracks == 0) {
     char others[400] = "";
     size_t used = 0;
     for (int i = 0; i < tracks.count && used + 48 < sizeof others; ++i) {
@@ -282,26 +315,24 @@ int convert_pair(const char* source, const char* destination, const ConversionSe
     outcome->failure = StreamFailure::NoAudioTrack;
     return -1;
   }
-  if (setup.track > audio_tracks) {
-    log_line(setup.log, "ERR: %s holds %d MPEG audio tracks, not %d\r\n", source, audio_tracks, setup.track);
+  if (setup.track > known_tracks) {
+    log_line(setup.log, "ERR: %s holds %d MPEG audio tracks, not %d\r\n", source, known_tracks, setup.track);
     outcome->failure = StreamFailure::NoAudioTrack;
     return -1;
   }
   int result = 0;
-  int number = 0;
   bool outcome_taken = false;
   bool failure_taken = false;
-  for (int i = 0; i < tracks.count; ++i) {
-    const TrackInfo& track = tracks.tracks[i];
-    if (track.codec != TrackCodec::MpegAudio) continue;
-    ++number;
-    if (setup.track != 0 && number != setup.track) continue;
+  // Converts track `number` of `total`; `from` >= 0: a late track's first byte.
+  const auto convert_track = [&](const TrackInfo& track, int number, int total, int64_t from) {
     char name[48];
     describe_track(track, transport, name);
-    if (track.language[0] != '\0') {
-      log_line(setup.log, "track %d of %d: %s (%s)\r\n", number, audio_tracks, name, track.language);
+    if (from >= 0) {
+      log_line(setup.log, "track %d of %d: %s, from byte %" PRId64 "\r\n", number, total, name, from);
+    } else if (track.language[0] != '\0') {
+      log_line(setup.log, "track %d of %d: %s (%s)\r\n", number, total, name, track.language);
     } else {
-      log_line(setup.log, "track %d of %d: %s\r\n", number, audio_tracks, name);
+      log_line(setup.log, "track %d of %d: %s\r\n", number, total, name);
     }
     StreamOutcome track_outcome;
     if (track.scrambled) {
@@ -318,7 +349,7 @@ int convert_pair(const char* source, const char* destination, const ConversionSe
         log_line(setup.log, "ERR: destination path is longer than %d characters\r\n", kDestinationPathSize - 1);
         result = -1;
       } else if (convert_one(source, to_stdout || setup.test_only ? destination : path, setup, track.id,
-                             &track_outcome) != 0) {
+                             &track_outcome, &late) != 0) {
         result = -1;
       }
     }
@@ -336,7 +367,32 @@ int convert_pair(const char* source, const char* destination, const ConversionSe
     }
     outcome_taken = true;
     failure_taken = failure_taken || track_failed;
-    if (to_stdout) break;
+  };
+  int number = 0;
+  for (int i = 0; i < tracks.count; ++i) {
+    const TrackInfo& track = tracks.tracks[i];
+    if (track.codec != TrackCodec::MpegAudio) continue;
+    ++number;
+    if (setup.track != 0 && number != setup.track) continue;
+    convert_track(track, number, audio_tracks, -1);
+    if (to_stdout) return result;
+  }
+  // Then the late tracks, in the order they start, once every listed one is
+  // done (standard output has had its one track).
+  if (setup.track == 0 || setup.track > audio_tracks) {
+    if (setup.track == 0 && !(setup.stop != nullptr && setup.stop->load())) find_late_tracks(source, format, &late);
+    const int total = audio_tracks + count_late_tracks(late);
+    for (int32_t i = 0; i < late.count; ++i) {
+      if (!is_late(late.seen[i])) continue;
+      ++number;
+      if (setup.track != 0 && number != setup.track) continue;
+      if (setup.stop != nullptr && setup.stop->load()) break;
+      TrackInfo track{};
+      track.id = late.seen[i].id;
+      track.codec = TrackCodec::MpegAudio;
+      convert_track(track, number, total, late.seen[i].first_at);
+      if (to_stdout) break;
+    }
   }
   return result;
 }

@@ -114,6 +114,7 @@ struct DecoderContext {
   // and the first packet of each track in most captures.
   uint8_t container_prefix[kContainerProbeBytes];
   Demuxer demux;
+  LateTracks* late_tracks;
   TrackGap pending_gaps[kPendingTrackGaps];
   int pending_gap_first;
   int pending_gap_count;

@@ -40,15 +40,16 @@ bool next_payload(Demuxer& d) {
 
 }  // namespace
 
-int32_t list_tracks(const ContainerFormat& format, const uint8_t* bytes, size_t size, TrackList* list) {
+int32_t list_tracks(const ContainerFormat& format, const uint8_t* bytes, size_t size, TrackList* list,
+                    int32_t min_packets) {
   list->count = 0;
   switch (format.kind) {
     case ContainerKind::Transport:
-      if (holds_transport_layout(format)) list_transport_tracks(format, bytes, size, list);
+      if (holds_transport_layout(format)) list_transport_tracks(format, bytes, size, min_packets, list);
       break;
     case ContainerKind::Program:
     case ContainerKind::Pes:
-      list_program_tracks(bytes, size, list);
+      list_program_tracks(bytes, size, min_packets, list);
       break;
     case ContainerKind::Elementary:
       break;
@@ -131,6 +132,38 @@ void note_gap(Demuxer& d, int32_t packets_lost) {
   d.gap_count += 1;
 }
 
+void scan_for_late_tracks(const ContainerFormat& format, ReadContainer read, void* source, LateTracks* late) {
+  Demuxer d;
+  // No PID or stream id is 0xFFFF: no payload is ever ready.
+  start_demux(d, format, 0xFFFF, read, source);
+  d.late = late;
+  uint8_t none[1];
+  while (read_track(d, none, 1) > 0) {
+  }
+}
+
+void note_audio_start(Demuxer& d, uint16_t id, int32_t at) {
+  LateTracks* late = d.late;
+  if (late == nullptr) return;
+  for (int32_t i = 0; i < late->listed->count; ++i) {
+    if (late->listed->tracks[i].id == id) return;
+  }
+  const int64_t offset = d.container_bytes - d.data_end + at;
+  int32_t i = 0;
+  while (i < late->count && late->seen[i].id != id) ++i;
+  if (i == late->count) {
+    if (late->count == kMostTracks) return;
+    late->count += 1;
+    late->seen[i] = LateTracks::Seen{id, 0, 0, offset, -1};
+  }
+  LateTracks::Seen& s = late->seen[i];
+  // A decode-again reads the input once more.
+  if (offset <= s.last_at) return;
+  s.last_at = offset;
+  s.starts += 1;
+  if (offset < late->listed_bytes) s.early_starts += 1;
+}
+
 bool fill_input(Demuxer& d, int32_t want) {
   if (d.data_end - d.cursor >= want) return true;
   if (d.input_ended) return false;
@@ -146,6 +179,7 @@ bool fill_input(Demuxer& d, int32_t want) {
     }
     if (got == 0) {
       d.input_ended = true;
+      if (d.late != nullptr && !d.read_failed) d.late->complete = true;
       return false;
     }
     if (got > room) got = room;  // a source that claims more than it was asked for

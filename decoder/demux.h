@@ -47,10 +47,36 @@ struct TrackList {
 };
 
 // Fills `list` from the first bytes of a container (whole, from byte 0).
-// Returns the number of tracks, at most kMostTracks.
-int32_t list_tracks(const ContainerFormat& format, const uint8_t* bytes, size_t size, TrackList* list);
+// Returns the number of tracks, at most kMostTracks. A track known by its
+// PES packets alone (in a program stream, or a transport stream without a
+// PMT) needs min_packets of them to start in the bytes: where the bytes are
+// megabytes, 2, so that one packet's damaged stream id or PID makes no track.
+int32_t list_tracks(const ContainerFormat& format, const uint8_t* bytes, size_t size, TrackList* list,
+                    int32_t min_packets = 1);
 // "MPEG audio", "AC-3" ... for messages.
 const char* track_codec_name(TrackCodec codec);
+
+// MPEG audio tracks that turn up only after the part of the input the
+// tracks were listed from (a second recording joined on, a programme that
+// adds a language), found while any track is demultiplexed: PIDs (stream
+// ids) not listed on which clear MPEG audio PES packets start.
+struct LateTracks {
+  const TrackList* listed;
+  int64_t listed_bytes;  // the input's first bytes, which the listing looked at
+  struct Seen {
+    uint16_t id;
+    int32_t early_starts;  // within listed_bytes: with two, the listing passed it over on purpose
+    int32_t starts;        // PES packets seen starting, each once however often it is read
+    int64_t first_at;      // the container offset of its first
+    int64_t last_at;
+  };
+  int32_t count;
+  Seen seen[kMostTracks];
+  bool complete;  // the input has been read to its end: every late track is known
+};
+// A late track: two PES packets at least (one packet's damaged PID or
+// stream id makes no track), not both within the listed bytes.
+inline bool is_late(const LateTracks::Seen& s) { return s.early_starts < 2 && s.starts >= 2; }
 
 // Reads up to `wanted` bytes into `buffer`: false on a read error, *got = 0 at the end.
 using ReadContainer = bool (*)(void* source, uint8_t* buffer, uint32_t wanted, uint32_t* got);
@@ -116,6 +142,9 @@ struct Demuxer {
   bool lost_sync;
   int64_t scrambled_packets;  // dropped: their payload is not audio
 
+  // Where tracks that start late are noted; null: nowhere.
+  LateTracks* late;
+
   // program_stream
   int64_t packet_left;  // bytes of the track's PES packet still in the container
   bool between_packs;   // after junk only a pack header is taken as a start
@@ -129,6 +158,8 @@ void start_demux(Demuxer& d, const ContainerFormat& format, uint16_t track_id, R
 // `buffer`: fewer only at the end. Returns the count, 0 at the end, or -1 when a read
 // failed before any byte.
 int32_t read_track(Demuxer& d, uint8_t* buffer, int32_t wanted);
+// Reads the whole container for late tracks alone, from its start.
+void scan_for_late_tracks(const ContainerFormat& format, ReadContainer read, void* source, LateTracks* late);
 // Takes the oldest gap not yet taken; false when there is none.
 bool take_gap(Demuxer& d, TrackGap* gap);
 
@@ -139,3 +170,5 @@ bool fill_input(Demuxer& d, int32_t want);
 // Passes over skip_left bytes; false when the input ends first.
 bool skip_input(Demuxer& d);
 void note_gap(Demuxer& d, int32_t packets_lost);
+// A clear MPEG audio PES packet of another track than d's starts at input[at].
+void note_audio_start(Demuxer& d, uint16_t id, int32_t at);

@@ -54,13 +54,15 @@ int32_t add_track(TrackList* list, uint16_t id, TrackCodec codec) {
 
 }  // namespace
 
-void list_program_tracks(const uint8_t* bytes, size_t size, TrackList* list) {
+void list_program_tracks(const uint8_t* bytes, size_t size, int32_t min_packets, TrackList* list) {
   // A track is scrambled when its PES packets are and none is clear: a bit
   // error in one header does not cost the whole recording.
   bool scrambled[kMostTracks] = {};
   bool clear[kMostTracks] = {};
+  int32_t packets[kMostTracks] = {};
   const auto note = [&](int32_t i, bool packet_scrambled) {
     if (i < 0) return;
+    packets[i] += 1;
     (packet_scrambled ? scrambled : clear)[i] = true;
     list->tracks[i].scrambled = scrambled[i] && !clear[i];
   };
@@ -74,7 +76,7 @@ void list_program_tracks(const uint8_t* bytes, size_t size, TrackList* list) {
     const uint8_t code = p[3];
     if (code == kPackStart) {
       const int32_t pack = pack_header_size(p, size - at);
-      if (pack == 0) return;
+      if (pack == 0) break;
       at += static_cast<size_t>(pack);
       continue;
     }
@@ -96,6 +98,11 @@ void list_program_tracks(const uint8_t* bytes, size_t size, TrackList* list) {
     }
     at = packet_end;
   }
+  int32_t kept = 0;
+  for (int32_t i = 0; i < list->count; ++i) {
+    if (packets[i] >= min_packets) list->tracks[kept++] = list->tracks[i];
+  }
+  list->count = kept;
 }
 
 bool next_program_payload(Demuxer& d) {
@@ -137,6 +144,11 @@ bool next_program_payload(Demuxer& d) {
         start_pes(d.pes);
         d.packet_left = kPesPrefix + length;
       } else {
+        // MPEG-2 headers carry the scrambling bits; MPEG-1 ones don't.
+        if (is_mpeg_audio(code) && d.late != nullptr && d.data_end - d.cursor > kPesPrefix &&
+            ((p[6] & 0xC0) != 0x80 || (p[6] & 0x30) == 0)) {
+          note_audio_start(d, code, d.cursor);
+        }
         d.skip_left = kPesPrefix + length;
       }
     }

@@ -9,7 +9,7 @@
 
 // Adds to `list`, in order of first appearance, the MPEG audio streams
 // (0xC0-0xDF) and the audio sub-streams of private stream 1 (0xBD).
-void list_program_tracks(const uint8_t* bytes, size_t size, TrackList* list);
+void list_program_tracks(const uint8_t* bytes, size_t size, int32_t min_packets, TrackList* list);
 
 // Reads packs and packets until the track's PES packets give payload, which
 // becomes the ready range. False at the end of the input.

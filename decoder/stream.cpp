@@ -386,6 +386,7 @@ bool read_container(void* source, uint8_t* buffer, uint32_t wanted, uint32_t* go
 void restart_container(DecoderContext& ctx) {
   start_demux(ctx.demux, ctx.container_format, static_cast<uint16_t>(ctx.track_id), read_container,
               &ctx.container_source);
+  ctx.demux.late = ctx.late_tracks;
   ctx.pending_gap_count = 0;
   ctx.damaged_frame_end = -1;
 }
@@ -1065,6 +1066,7 @@ int decode_stream(const DecodeRequest& request, StreamOutcome* outcome) {
   ctx.stream_kbps = request.stream_kbps;
   ctx.track_id = request.track_id;
   ctx.track_number = request.track_number > 0 ? request.track_number : 1;
+  ctx.late_tracks = request.late_tracks;
   ctx.runner = request.runner;
   ctx.batch = request.batch;
   const int result = start_stream(ctx, request.path);

@@ -24,7 +24,9 @@ struct DecodeRequest {
   // Of a transport or program stream: the track to convert (a PID, or a
   // stream id); -1: the first MPEG audio track.
   int32_t track_id = -1;
-  int track_number = 0;  // with no id: the Nth MPEG audio track the first bytes show; 0 or 1: the first
+  int track_number = 0;
+  // Where MPEG audio tracks that start past the listed bytes are noted; null: nowhere.
+  LateTracks* late_tracks = nullptr;  // with no id: the Nth MPEG audio track the first bytes show; 0 or 1: the first
   // Decode and check only: no PCM and no header go to the output, which may
   // be kNoFile; the lines and the outcome are those of a conversion.
   bool discard_output = false;

@@ -272,9 +272,10 @@ bool starts_mpeg_audio_pes(const TsPacket& t, const uint8_t* packet) {
 // clear: a damaged capture whose scrambling bits a bit error set here and
 // there is still converted, the damaged packets left out.
 void check_track_packets(const ContainerFormat& format, const uint8_t* bytes, size_t size, bool pmt_found,
-                         TrackList* list, Undecided* undecided) {
+                         int32_t min_packets, TrackList* list, Undecided* undecided) {
   bool scrambled[kMostTracks] = {};
   bool clear[kMostTracks] = {};
+  int32_t audio_starts[kMostTracks] = {};
   for_each_packet(format, bytes, size, [&](const uint8_t* packet) {
     const TsPacket t = read_ts_packet(packet);
     if (!pmt_found && starts_mpeg_audio_pes(t, packet)) {
@@ -287,14 +288,18 @@ void check_track_packets(const ContainerFormat& format, const uint8_t* bytes, si
       if (list->tracks[i].id != t.pid || t.error) continue;
       if (t.scrambling != 0) scrambled[i] = true;
       if (starts_clear_pes(t, packet)) clear[i] = true;
-      if (starts_mpeg_audio_pes(t, packet)) undecided->mpeg_stream_id[i] = true;
+      if (starts_mpeg_audio_pes(t, packet)) {
+        undecided->mpeg_stream_id[i] = true;
+        audio_starts[i] += 1;
+      }
     }
     return true;
   });
   for (int32_t i = 0; i < list->count; ++i) list->tracks[i].scrambled = scrambled[i] && !clear[i];
   int32_t kept = 0;
   for (int32_t i = 0; i < list->count; ++i) {
-    if (!undecided->by_stream_id[i] || undecided->mpeg_stream_id[i]) list->tracks[kept++] = list->tracks[i];
+    const bool kept_by_pmt = pmt_found && (!undecided->by_stream_id[i] || undecided->mpeg_stream_id[i]);
+    if (kept_by_pmt || (!pmt_found && audio_starts[i] >= min_packets)) list->tracks[kept++] = list->tracks[i];
   }
   list->count = kept;
 }
@@ -329,6 +334,9 @@ bool take_transport_packet(Demuxer& d, int32_t at) {
   const TsPacket t = read_ts_packet(p);
   // A damaged packet may carry any PID: it is left out, and the continuity
   // counter of the next says whether it was the track's.
+  if (t.pid != d.track_id && d.late != nullptr && starts_mpeg_audio_pes(t, p)) {
+    note_audio_start(d, t.pid, at - d.format.sync_offset);
+  }
   if (t.error || t.pid != d.track_id || t.payload_size == 0) return false;
   const uint32_t sum = payload_sum(p + t.payload, t.payload_size);
   if (d.last_cc >= 0 && !t.discontinuity) {
@@ -356,7 +364,8 @@ bool take_transport_packet(Demuxer& d, int32_t at) {
 
 }  // namespace
 
-void list_transport_tracks(const ContainerFormat& format, const uint8_t* bytes, size_t size, TrackList* list) {
+void list_transport_tracks(const ContainerFormat& format, const uint8_t* bytes, size_t size, int32_t min_packets,
+                           TrackList* list) {
   Program programs[kMostPrograms];
   int program_count = 0;
   scan_sections(format, bytes, size, kPatPid, [&](const uint8_t* s, int32_t length) {
@@ -364,8 +373,12 @@ void list_transport_tracks(const ContainerFormat& format, const uint8_t* bytes, 
     for (int32_t at = 8; at + 4 <= length - kCrcSize; at += 4) {
       const Program found{static_cast<uint16_t>(s[at] << 8 | s[at + 1]),
                           static_cast<uint16_t>((s[at + 2] & 0x1F) << 8 | s[at + 3])};
-      bool known = found.number == 0;  // program 0 points at the network table
-      for (int i = 0; i < program_count; ++i) known = known || programs[i].number == found.number;
+      // Program 0 points at the network table. A program whose PMT moves (a
+      // second recording joined on) is looked for on both PIDs.
+      bool known = found.number == 0;
+      for (int i = 0; i < program_count; ++i) {
+        known = known || (programs[i].number == found.number && programs[i].pmt_pid == found.pmt_pid);
+      }
       if (!known && program_count < kMostPrograms) programs[program_count++] = found;
     }
     return false;  // a long PAT has more sections, a changed one new programs
@@ -378,10 +391,10 @@ void list_transport_tracks(const ContainerFormat& format, const uint8_t* bytes, 
       if (s[0] != kPmtTableId || (s[3] << 8 | s[4]) != programs[i].number || length < 12 + kCrcSize) return false;
       add_pmt_tracks(s, length, list, &undecided);
       pmt_found = true;
-      return true;
+      return false;  // a new version may add tracks
     });
   }
-  check_track_packets(format, bytes, size, pmt_found, list, &undecided);
+  check_track_packets(format, bytes, size, pmt_found, min_packets, list, &undecided);
 }
 
 bool next_transport_payload(Demuxer& d) {

@@ -50,10 +50,15 @@ ContainerFormat forced_format(uint8_t cue) {
   }
 }
 
-void extract(const ContainerFormat& format, uint16_t id, const uint8_t* data, size_t size) {
+void extract(const ContainerFormat& format, uint16_t id, const uint8_t* data, size_t size, const TrackList& list) {
   Source source{data, size, 0, 1};
   Demuxer d;
   start_demux(d, format, id, read_memory, &source);
+  // Tracks that start in the second half count as late.
+  LateTracks late{};
+  late.listed = &list;
+  late.listed_bytes = static_cast<int64_t>(size / 2);
+  d.late = &late;
   uint8_t buffer[3000];
   int64_t produced = 0;
   int64_t last_gap = 0;
@@ -68,6 +73,13 @@ void extract(const ContainerFormat& format, uint16_t id, const uint8_t* data, si
     }
   }
   check(d.track_bytes == produced && d.container_bytes == static_cast<int64_t>(size));
+  check(late.complete && late.count >= 0 && late.count <= kMostTracks);
+  for (int32_t i = 0; i < late.count; ++i) {
+    const LateTracks::Seen& seen = late.seen[i];
+    check(seen.id != id && seen.first_at >= 0 && seen.first_at <= seen.last_at &&
+          seen.last_at < static_cast<int64_t>(size) && seen.starts >= 1);
+    for (int32_t j = 0; j < list.count; ++j) check(list.tracks[j].id != seen.id);
+  }
   if (format.kind == ContainerKind::Elementary) check(produced == static_cast<int64_t>(size));
 }
 
@@ -86,13 +98,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   check(count == list.count && count >= 0 && count <= kMostTracks);
   for (int32_t i = 0; i < count; ++i) check(strlen(list.tracks[i].language) <= 3);
 
-  for (int32_t i = 0; i < count && i < 3; ++i) extract(format, list.tracks[i].id, data, size);
+  for (int32_t i = 0; i < count && i < 3; ++i) extract(format, list.tracks[i].id, data, size, list);
   // A track the tables don't name: the first packet's PID, or the first MPEG audio stream id.
   uint16_t guess = 0xC0;
   const size_t first = static_cast<size_t>(format.start + format.sync_offset);
   if (format.kind == ContainerKind::Transport && first + 3 <= size) {
     guess = static_cast<uint16_t>((data[first + 1] & 0x1F) << 8 | data[first + 2]);
   }
-  extract(format, guess, data, size);
+  extract(format, guess, data, size, list);
   return 0;
 }

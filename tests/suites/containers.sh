@@ -311,6 +311,63 @@ PY
 "$sondrik" -q -f s48_vob.mp2 flipped_vob.mp2 >/dev/null 2>&1 && cmp -s flipped_vob.wav s48_vob.wav ||
   fail "a program stream with one PES header's scrambling bits set"
 
+# A second recording joined on, with its audio on another PID or stream id
+# and the same program number: a track of its own. Past the first 4 MiB
+# (with and without the tables, after a recording with no MPEG audio), from
+# the byte it starts at. Its WAV is that recording's alone; one PES packet's
+# PID or stream id damaged into another makes no track.
+late=(-f lavfi -i sine=frequency=440:sample_rate=48000:duration=200)
+ffmpeg -v error -y "${late[@]}" -ac 2 -c:a mp2 -b:a 192k $(mux_options ts) first_ts.mp2 \
+  -ac 2 -c:a ac3 $(mux_options ts) first_ac3.mp2 -ac 2 -c:a mp2 -b:a 192k $(mux_options vob) first_vob.mp2 &&
+  ffmpeg -v error -y -i s48.mp2 -c copy $(mux_options ts) -mpegts_pmt_start_pid 0x1100 -mpegts_start_pid 0x0200 \
+    second_ts.mp2 -c copy $(mux_options vob) second_vob.mp2 || fail "ffmpeg could not make the joined recordings"
+python3 - <<'PY'
+def packets(name):
+    data = open(name, 'rb').read()
+    return [data[i:i + 188] for i in range(0, len(data), 188)]
+def pid(p): return (p[1] & 0x1F) << 8 | p[2]
+def read(name): return open(name, 'rb').read()
+first, second = read('first_ts.mp2'), read('second_ts.mp2')
+open('joined_ts.mp2', 'wb').write(first + second)
+open('joined_short.mp2', 'wb').write(read('s48_ts.mp2') + second)
+open('joined_ac3.mp2', 'wb').write(read('first_ac3.mp2') + second)
+bare = [p for p in packets('first_ts.mp2') if pid(p) == 0x100]
+open('first_bare.mp2', 'wb').write(b''.join(bare))
+open('joined_bare.mp2', 'wb').write(b''.join(bare + [p for p in packets('second_ts.mp2') if pid(p) == 0x200]))
+vob = read('second_vob.mp2').replace(b'\x00\x00\x01\xc0', b'\x00\x00\x01\xc1')
+open('joined_vob.mp2', 'wb').write(read('first_vob.mp2') + vob)
+# One PES packet's PID or stream id damaged, past the first 4 MiB or within.
+for source, dest in (('first_ts.mp2', 'damaged_pid'), ('first_bare.mp2', 'damaged_bare')):
+    damaged = bytearray(read(source))
+    at = next(i for i in range(len(damaged) // 376 * 188 if dest == 'damaged_pid' else 0, len(damaged), 188)
+              if damaged[i + 1] & 0x40 and pid(damaged[i:]) == 0x100)
+    damaged[at + 2] = 0x01
+    open(dest + '.mp2', 'wb').write(damaged)
+vob = bytearray(read('first_vob.mp2'))
+vob[vob.index(b'\x00\x00\x01\xc0', 100000) + 3] = 0xce
+open('damaged_vob.mp2', 'wb').write(vob)
+PY
+"$sondrik" -q -f first_ts.mp2 first_vob.mp2 second_ts.mp2 second_vob.mp2 >/dev/null 2>&1 ||
+  fail "the recordings to join did not convert"
+while read -r name first number line; do
+  out=$("$sondrik" -f $name.mp2 2>&1) || fail "$name: exit $?"
+  grep -qx "track $number of $number: $line" <<<"$out" || { fail "$name: lines"; echo "$out"; }
+  wav=$name.wav; [ $number = 2 ] && { cmp -s $name.wav $first.wav || fail "$name: track 1"; wav=$name.2.wav; }
+  cmp -s $wav second_${first#*_}.wav || fail "$name: the recording joined on"
+  "$sondrik" -q -f --track $number -o alone $name.mp2 >/dev/null 2>&1 && cmp -s alone/$name.wav $wav ||
+    fail "$name: --track $number"
+done <<'TABLE'
+joined_ts first_ts 2 PID 0x0200, from byte [0-9]*
+joined_short s48_ts 2 PID 0x0200
+joined_bare first_ts 2 PID 0x0200, from byte [0-9]*
+joined_vob first_vob 2 stream 0xC1, from byte [0-9]*
+joined_ac3 first_ts 1 PID 0x0200, from byte [0-9]*
+TABLE
+for name in damaged_pid damaged_bare damaged_vob; do
+  out=$("$sondrik" -f $name.mp2 2>&1)
+  grep -q '^track [0-9]* of 3' <<<"$out" || grep -q '^track 2 of 2' <<<"$out" && fail "$name: $(grep '^track' <<<"$out")"
+done
+
 echo "$tracks_compared tracks compared; gap lines / packets dropped:$gaps_compared"
 echo "$failures failures"
 [ $failures -eq 0 ]
