@@ -145,7 +145,7 @@ bool next_program_payload(Demuxer& d) {
         d.packet_left = kPesPrefix + length;
       } else {
         // MPEG-2 headers carry the scrambling bits; MPEG-1 ones don't.
-        if (is_mpeg_audio(code) && d.late != nullptr && d.data_end - d.cursor > kPesPrefix &&
+        if (is_mpeg_audio(code) && code != d.track_id && d.late != nullptr && d.data_end - d.cursor > kPesPrefix &&
             ((p[6] & 0xC0) != 0x80 || (p[6] & 0x30) == 0)) {
           note_audio_start(d, code, d.cursor);
         }
