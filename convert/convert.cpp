@@ -9,6 +9,7 @@
 
 #include "decoder/stream.h"
 #include "decoder/wav_writer.h"
+#include "platform/progress_scale.h"
 
 namespace {
 
@@ -154,16 +155,39 @@ bool list_source_tracks(const char* source, ContainerFormat* format, TrackList* 
   return true;
 }
 
-bool read_file_container(void* source, uint8_t* buffer, uint32_t wanted, uint32_t* got) {
-  return file_read(*static_cast<FileHandle*>(source), buffer, wanted, got);
+bool stop_asked(const ConversionSetup& setup) { return setup.stop != nullptr && setup.stop->load(); }
+
+// A source read for its late tracks alone, the bar moving as for a conversion.
+struct TrackScan {
+  FileHandle input;
+  const ConversionSetup* setup;
+  int64_t done;
+  int32_t total;  // scaled, as the bar takes it
+  int shift;
+  int32_t threshold;
+};
+
+bool read_for_tracks(void* source, uint8_t* buffer, uint32_t wanted, uint32_t* got) {
+  TrackScan& scan = *static_cast<TrackScan*>(source);
+  // A stop ends the scan as a failed read would: not every track is known.
+  if (stop_asked(*scan.setup) || !file_read(scan.input, buffer, wanted, got)) return false;
+  scan.done += *got;
+  if (scan.setup->bar != nullptr && (scan.done >> scan.shift) > scan.threshold) {
+    scan.threshold = progress_report(scan.setup->bar, static_cast<uint32_t>(scan.done >> scan.shift), scan.total);
+  }
+  return true;
 }
 
 // Reads all of `source` for late tracks, unless a conversion has already.
-void find_late_tracks(const char* source, const ContainerFormat& format, LateTracks* late) {
-  FileHandle input = kNoFile;
-  if (late->complete || !file_open_read(source, &input)) return;
-  scan_for_late_tracks(format, read_file_container, &input, late);
-  file_close(input);
+void find_late_tracks(const char* source, const ContainerFormat& format, const ConversionSetup& setup,
+                      LateTracks* late) {
+  TrackScan scan{kNoFile, &setup, 0, 0, 0, -1};
+  if (late->complete || !file_open_read(source, &scan.input)) return;
+  const int64_t size = file_size(scan.input);
+  scan.shift = progress_shift_for(size);
+  scan.total = scaled_for_progress(size, scan.shift);
+  scan_for_late_tracks(format, read_for_tracks, &scan, late);
+  file_close(scan.input);
 }
 
 int count_late_tracks(const LateTracks& late) {
@@ -299,7 +323,15 @@ int convert_pair(const char* source, const char* destination, const ConversionSe
   late.listed_bytes = listed_bytes;
   late.complete = listed_bytes < static_cast<int64_t>(kTableBytes);
   const int wanted = setup.track != 0 ? setup.track : 1;
-  if (audio_tracks < wanted) find_late_tracks(source, format, &late);
+  if (audio_tracks < wanted) {
+    find_late_tracks(source, format, setup, &late);
+    if (stop_asked(setup)) {
+      log_line(setup.log, "ERR: interrupted after 0 frames; nothing written\r\n");
+      outcome->ending = StreamEnding::Interrupted;
+      outcome->failure = StreamFailure::Interrupted;
+      return -1;
+    }
+  }
   const int known_tracks = audio_tracks + count_late_tracks(late);
   if (known_tracks == 0) {
     char others[400] = "";
@@ -380,13 +412,13 @@ int convert_pair(const char* source, const char* destination, const ConversionSe
   // Then the late tracks, in the order they start, once every listed one is
   // done (standard output has had its one track).
   if (setup.track == 0 || setup.track > audio_tracks) {
-    if (setup.track == 0 && !(setup.stop != nullptr && setup.stop->load())) find_late_tracks(source, format, &late);
+    if (setup.track == 0 && !stop_asked(setup)) find_late_tracks(source, format, setup, &late);
     const int total = audio_tracks + count_late_tracks(late);
     for (int32_t i = 0; i < late.count; ++i) {
       if (!is_late(late.seen[i])) continue;
       ++number;
       if (setup.track != 0 && number != setup.track) continue;
-      if (setup.stop != nullptr && setup.stop->load()) break;
+      if (stop_asked(setup)) break;
       TrackInfo track{};
       track.id = late.seen[i].id;
       track.codec = TrackCodec::MpegAudio;
