@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -18,6 +19,20 @@ constexpr size_t kMostListedFrames = size_t{4} << 20;
 // ahead take 56 MiB, within its 64.
 constexpr size_t kFramesPerPassed = 8;
 constexpr size_t kMostPassed = size_t{1} << 18;
+
+// Between two looks of a polling thread: lets a sibling virtual core run.
+inline void cpu_pause() {
+#if defined(__i386__) || defined(__x86_64__)
+  __builtin_ia32_pause();
+#elif defined(__aarch64__)
+  __asm__ __volatile__("yield");
+#endif
+}
+
+int64_t steady_microseconds() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
 
 }  // namespace
 
@@ -106,6 +121,7 @@ void ChunkedStream::begin(void* self, const ChunkSource& source) {
   // through the listing's handle would cost the listing its read-ahead.
   FileHandle own = kNoFile;
   if (file_open_again(source.input, &own)) stream.own_input_ = own;
+  stream.pool_.reserve_scratch();
   // Nor may they share the listing's where that moves its position: then
   // the listing finds no room, and the one pass converts the file.
   if (own == kNoFile && kReadAtMovesPosition) stream.frame_room_ = 0;
@@ -133,6 +149,7 @@ void ChunkedStream::begin(void* self, const ChunkSource& source) {
   stream.writing_ = false;
   stream.write_over_ = false;
   stream.pool_.offering_.push_back(&stream);
+  stream.pool_.offering_count_.store(static_cast<int>(stream.pool_.offering_.size()), std::memory_order_relaxed);
 }
 
 bool ChunkedStream::append(void* self, const FrameEntry& entry, int32_t free_format_length, int64_t held_end) {
@@ -140,14 +157,20 @@ bool ChunkedStream::append(void* self, const FrameEntry& entry, int32_t free_for
   if (stream.frame_count_ == stream.frame_room_ || !stream.keep(entry, free_format_length)) return false;
   if (stream.frame_count_ % static_cast<size_t>(stream.runner_.chunk_frames) == 0) {
     // A whole chunk more: it may be decoded now.
-    std::lock_guard<std::mutex> guard(stream.pool_.lock_);
-    stream.listed_ = static_cast<int64_t>(stream.frame_count_);
-    stream.free_format_length_ = free_format_length;
-    stream.source_.frames.free_format_length = stream.listed_free_format_;
-    stream.source_.held_end = held_end;
-    // Nobody can take it while every slot is full: waking them would only
-    // cost system calls, one per chunk of a listing that runs far ahead.
-    if (stream.next_open() >= 0) stream.pool_.changed_.notify_all();
+    bool open = false;
+    {
+      std::lock_guard<std::mutex> guard(stream.pool_.lock_);
+      stream.listed_ = static_cast<int64_t>(stream.frame_count_);
+      stream.free_format_length_ = free_format_length;
+      stream.source_.frames.free_format_length = stream.listed_free_format_;
+      stream.source_.held_end = held_end;
+      // Nobody can take it while every slot is full: waking them would only
+      // cost system calls, one per chunk of a listing that runs far ahead.
+      open = stream.next_open() >= 0;
+      if (open) stream.pool_.count_change();
+    }
+    // Woken with the lock held, a thread would only wait for it again.
+    if (open) stream.pool_.changed_.notify_all();
   }
   return true;
 }
@@ -201,7 +224,7 @@ void ChunkedStream::listed(void* self, int64_t count, int32_t free_format_length
   stream.source_.frames.free_format_length = stream.listed_free_format_;
   stream.all_listed_ = true;
   stream.chunks_ = (count + stream.runner_.chunk_frames - 1) / stream.runner_.chunk_frames;
-  stream.pool_.changed_.notify_all();
+  stream.pool_.notify();
 }
 
 int64_t ChunkedStream::next_open() const {
@@ -229,7 +252,7 @@ void ChunkedStream::decode(const Taken& taken, std::unique_lock<std::mutex>& gua
   pool_.give_back(taken.scratch);
   slot.chunk = taken.chunk;
   --in_flight_;
-  pool_.changed_.notify_all();
+  pool_.notify();
   // Written at once by the thread that decoded it, when it is the next.
   if (write_open()) write_ready(guard);
 }
@@ -254,7 +277,7 @@ void ChunkedStream::write_ready(std::unique_lock<std::mutex>& guard) {
     if (!more || next_write_ >= chunks_) write_over_ = true;
   } while (!write_over_ && slots_[next_write_ % slots_.size()].chunk == next_write_);
   writing_ = false;
-  pool_.changed_.notify_all();
+  pool_.notify();
 }
 
 void ChunkedStream::write_in_order(void* self, const ChunkSink& sink) {
@@ -272,7 +295,7 @@ void ChunkedStream::write_in_order(void* self, const ChunkSink& sink) {
       guard.unlock();
       stream.decode(taken, guard);
     } else {
-      stream.pool_.changed_.wait(guard);
+      stream.pool_.wait_for_change(guard);
     }
   }
   stream.sink_ = ChunkSink{};
@@ -283,6 +306,7 @@ void ChunkedStream::end(void* self) {
   std::unique_lock<std::mutex> guard(stream.pool_.lock_);
   auto& offering = stream.pool_.offering_;
   offering.erase(std::remove(offering.begin(), offering.end(), &stream), offering.end());
+  stream.pool_.offering_count_.store(static_cast<int>(offering.size()), std::memory_order_relaxed);
   stream.all_listed_ = true;
   stream.chunks_ = 0;
   stream.reading_ = false;
@@ -312,7 +336,7 @@ void ChunkedStream::read(int64_t block) {
   // What follows a short block is not the input's: it ends there.
   if ((failed || have < size) && block + 1 < read_end_) read_end_ = block + 1;
   --in_flight_;
-  pool_.changed_.notify_all();
+  pool_.notify();
 }
 
 const uint8_t* ChunkedStream::read_block(void* self, int64_t block, uint32_t* got) {
@@ -336,7 +360,7 @@ const uint8_t* ChunkedStream::read_block(void* self, int64_t block, uint32_t* go
       guard.lock();
       continue;
     }
-    stream.pool_.changed_.wait(guard);
+    stream.pool_.wait_for_change(guard);
   }
   *got = ready.got;
   if (ready.failed) return nullptr;
@@ -351,8 +375,23 @@ void ChunkedStream::release_block(void* self, int64_t block) {
   // The helpers read half the blocks at a time: a wake per block would cost
   // the listing a system call each.
   if (stream.next_read_ - stream.read_released_ <= kReadBlocks / 2 && stream.read_open()) {
-    stream.pool_.changed_.notify_all();
+    stream.pool_.notify();
   }
+}
+
+void ChunkPool::reserve_scratch() {
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (!scratch_blocks_.empty()) return;
+  }
+  const size_t count = static_cast<size_t>(std::max(threads_, 1));
+  LargePageBlock block = large_page_block(count * sizeof(ChunkScratch));
+  std::lock_guard<std::mutex> guard(lock_);
+  if (!scratch_blocks_.empty()) return;  // another file's thread made it meanwhile
+  free_scratch_.reserve(count);
+  ChunkScratch* scratch = static_cast<ChunkScratch*>(block.get());
+  for (size_t i = 0; i < count; ++i) free_scratch_.push_back(scratch + i);
+  scratch_blocks_.push_back(std::move(block));
 }
 
 ChunkScratch* ChunkPool::take_scratch() {
@@ -396,10 +435,42 @@ bool ChunkPool::help_once() {
 void ChunkPool::wake_all() {
   std::lock_guard<std::mutex> guard(lock_);
   ++wakes_;
-  changed_.notify_all();
+  notify();
+}
+
+ChunkPool::ChunkPool(int threads) : threads_(threads), started_us_(steady_microseconds()) {}
+
+bool ChunkPool::work_expected() const {
+  // The run's first file, if it is to be chunked, offers its first chunk
+  // within a millisecond or two of the start.
+  constexpr int64_t kStartingUs = 10000;
+  return offering_count_.load(std::memory_order_relaxed) > 0 || steady_microseconds() - started_us_ < kStartingUs;
+}
+
+bool ChunkPool::polled_change(uint64_t seen) const {
+  // Longer than the wait for a file's first chunk, and short enough to
+  // cost little where nothing comes.
+  constexpr auto kPolling = std::chrono::microseconds(2000);
+  const auto until = std::chrono::steady_clock::now() + kPolling;
+  do {
+    for (int i = 0; i < 64; ++i) {
+      if (changes_.load(std::memory_order_acquire) != seen) return true;
+      cpu_pause();
+    }
+  } while (std::chrono::steady_clock::now() < until);
+  return false;
+}
+
+void ChunkPool::wait_for_change(std::unique_lock<std::mutex>& guard) {
+  const uint64_t seen = changes_.load(std::memory_order_relaxed);
+  guard.unlock();
+  const bool changed = polled_change(seen);
+  guard.lock();
+  if (!changed) changed_.wait(guard, [&] { return changes_.load(std::memory_order_relaxed) != seen; });
 }
 
 void ChunkPool::wait_for_work(int timeout_ms) {
+  if (work_expected() && polled_change(changes_.load(std::memory_order_acquire))) return;
   std::unique_lock<std::mutex> guard(lock_);
   const uint64_t wakes = wakes_;
   changed_.wait_for(guard, std::chrono::milliseconds(timeout_ms), [&] {

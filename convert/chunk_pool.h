@@ -164,7 +164,8 @@ class ChunkedStream {
 class ChunkPool {
  public:
   // `threads`: the run's threads, which bounds the chunks decoded ahead.
-  explicit ChunkPool(int threads) : threads_(threads) {}
+  // The run's files start now.
+  explicit ChunkPool(int threads);
 
   // Decodes one chunk some conversion offers; false when none is open.
   bool help_once();
@@ -178,7 +179,29 @@ class ChunkPool {
   // Under the lock: room to decode a chunk in, and back when it is done.
   ChunkScratch* take_scratch();
   void give_back(ChunkScratch* scratch) { free_scratch_.push_back(scratch); }
+  // Room for every thread, made before the first chunk is offered: made
+  // under the lock, its system calls held up the listing.
+  void reserve_scratch();
+  // Under the lock: counts a change for the threads polling for one.
+  void count_change() { changes_.fetch_add(1, std::memory_order_release); }
+  // Under the lock: tells the waiting threads something changed.
+  void notify() {
+    count_change();
+    changed_.notify_all();
+  }
+  // Under the lock: waits for the next change, polling for it first.
+  void wait_for_change(std::unique_lock<std::mutex>& guard);
+  // Whether a change follows `seen` within a short while. A thread put to
+  // sleep is often woken onto the processor of the thread that wakes it,
+  // and shares it for milliseconds while its own stands idle: one that
+  // expects work soon polls for it instead.
+  bool polled_change(uint64_t seen) const;
+  // Whether work may come soon: a file is offering chunks, or the run has just started.
+  bool work_expected() const;
   int threads_;
+  std::atomic<uint64_t> changes_{0};
+  std::atomic<int> offering_count_{0};
+  const int64_t started_us_;  // on the steady clock
   // One per thread, on large pages: a thread's first chunk then costs no
   // faults of its own. More only if more threads decode at once.
   std::vector<LargePageBlock> scratch_blocks_;
