@@ -29,6 +29,19 @@ inline void cpu_pause() {
 #endif
 }
 
+// A thread that expects work soon polls for this long before it sleeps:
+// longer than the wait for a file's first chunk, short enough to cost
+// little where nothing comes.
+constexpr auto kPolling = std::chrono::microseconds(2000);
+// Polling pays where waits are short. After a wait it outlasted, the thread
+// sleeps at once until a sleep ends within the polling time again: behind a
+// slow disk, every wait for a slot is long.
+thread_local bool polling_pays = true;
+
+void note_sleep(std::chrono::steady_clock::time_point since) {
+  if (std::chrono::steady_clock::now() - since < kPolling) polling_pays = true;
+}
+
 int64_t steady_microseconds() {
   return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
       .count();
@@ -448,9 +461,7 @@ bool ChunkPool::work_expected() const {
 }
 
 bool ChunkPool::polled_change(uint64_t seen) const {
-  // Longer than the wait for a file's first chunk, and short enough to
-  // cost little where nothing comes.
-  constexpr auto kPolling = std::chrono::microseconds(2000);
+  if (!polling_pays) return false;
   const auto until = std::chrono::steady_clock::now() + kPolling;
   do {
     for (int i = 0; i < 64; ++i) {
@@ -458,6 +469,7 @@ bool ChunkPool::polled_change(uint64_t seen) const {
       cpu_pause();
     }
   } while (std::chrono::steady_clock::now() < until);
+  polling_pays = false;
   return false;
 }
 
@@ -466,11 +478,15 @@ void ChunkPool::wait_for_change(std::unique_lock<std::mutex>& guard) {
   guard.unlock();
   const bool changed = polled_change(seen);
   guard.lock();
-  if (!changed) changed_.wait(guard, [&] { return changes_.load(std::memory_order_relaxed) != seen; });
+  if (changed) return;
+  const auto since = std::chrono::steady_clock::now();
+  changed_.wait(guard, [&] { return changes_.load(std::memory_order_relaxed) != seen; });
+  note_sleep(since);
 }
 
 void ChunkPool::wait_for_work(int timeout_ms) {
   if (work_expected() && polled_change(changes_.load(std::memory_order_acquire))) return;
+  const auto since = std::chrono::steady_clock::now();
   std::unique_lock<std::mutex> guard(lock_);
   const uint64_t wakes = wakes_;
   changed_.wait_for(guard, std::chrono::milliseconds(timeout_ms), [&] {
@@ -480,6 +496,7 @@ void ChunkPool::wait_for_work(int timeout_ms) {
     }
     return false;
   });
+  note_sleep(since);
 }
 
 ChunkHelpers::ChunkHelpers(ChunkPool& pool, int count) : pool_(pool) {
