@@ -200,7 +200,7 @@ class ChunkPool {
   bool work_expected() const;
   int threads_;
   std::atomic<uint64_t> changes_{0};
-  std::atomic<int> offering_count_{0};
+  std::atomic<int> offering_count_{0};  // offering_.size(), for a look without the lock
   const int64_t started_us_;  // on the steady clock
   // One per thread, on large pages: a thread's first chunk then costs no
   // faults of its own. More only if more threads decode at once.
