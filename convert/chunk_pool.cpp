@@ -408,11 +408,11 @@ void ChunkPool::reserve_scratch() {
 }
 
 ChunkScratch* ChunkPool::take_scratch() {
+  // The first threads' room is reserved before any chunk is offered; one
+  // more only if more threads decode at once.
   if (free_scratch_.empty()) {
-    const size_t count = scratch_blocks_.empty() ? static_cast<size_t>(std::max(threads_, 1)) : 1;
-    scratch_blocks_.push_back(large_page_block(count * sizeof(ChunkScratch)));
-    ChunkScratch* scratch = static_cast<ChunkScratch*>(scratch_blocks_.back().get());
-    for (size_t i = 0; i < count; ++i) free_scratch_.push_back(scratch + i);
+    scratch_blocks_.push_back(large_page_block(sizeof(ChunkScratch)));
+    free_scratch_.push_back(static_cast<ChunkScratch*>(scratch_blocks_.back().get()));
   }
   ChunkScratch* scratch = free_scratch_.back();
   free_scratch_.pop_back();
